@@ -1,0 +1,84 @@
+/*
+ * Chirolink: reads a data glove on a serial port.
+ *
+ * The glove reports seven raw sensor bytes (five fingers, roll and pitch).
+ * GloveInit opens the port, checks that a glove answers and starts one
+ * background thread that polls the glove without pause; the latest frame is
+ * kept in an 8-byte sample buffer that callers read at any time, without
+ * waiting and without calling into the glove.
+ *
+ * Sample buffer layout (the glove's frame):
+ *   0..4  Finger 1 to Finger 5   raw, unsigned, 0..255
+ *   5     Roll                   raw, unsigned, 0..255
+ *   6     Pitch                  raw, unsigned, 0..255
+ *   7     Checksum               exclusive-or of bytes 0..6
+ *
+ * No call throws, prints or allocates on behalf of the caller; failures are
+ * reported by a 0 result.
+ */
+#ifndef CHIROLINK_H
+#define CHIROLINK_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(CHIROLINK_BUILDING)
+#define CHIROLINK_API __declspec(dllexport)
+#else
+#define CHIROLINK_API __declspec(dllimport)
+#endif
+#define CHIROLINK_CALL __cdecl
+#else
+#define CHIROLINK_API __attribute__((visibility("default")))
+#define CHIROLINK_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Opens the serial port `port`, sets 19200 baud 8N1 raw with DTR and RTS on,
+ * checks with up to three hello exchanges that a glove answers, and starts
+ * the acquisition thread.
+ *
+ * `port` is "COM1", "COM2", ... (any letter case; "COMn" stands for
+ * /dev/ttyS<n-1> on Linux) or a device path used as given, such as
+ * "/dev/ttyUSB0". The port is opened exclusively: a second opener, in this
+ * process or another, fails.
+ *
+ * Returns 1 when the link is up and the thread runs, 0 otherwise: a missing,
+ * busy or non-terminal port fails at once; a port where no glove answers
+ * fails after about 1.2 s. A call after a success stops the running link
+ * first (thread stopped, port closed) and then starts afresh on `port`.
+ * Calls are serialised. NULL or "" gives 0.
+ *
+ * If the port fails outright later (an adapter pulled out), the thread closes
+ * it, keeps the last frame, and reopens the same name about every 250 ms;
+ * frames flow again once the device is back.
+ */
+CHIROLINK_API int32_t CHIROLINK_CALL GloveInit(const char* port);
+
+/*
+ * Returns the address of the 8-byte sample buffer (see above). The address is
+ * the same on every call, valid while the library is loaded, also before
+ * GloveInit; the buffer is all zero until the first data arrives.
+ *
+ * Callers only read through it. The buffer is 8-byte aligned and every frame
+ * is published with one 64-bit store, so a reader that copies all 8 bytes
+ * with one atomic 64-bit load never sees two frames mixed.
+ */
+CHIROLINK_API unsigned char* CHIROLINK_CALL GloveGetDataPtr(void);
+
+/*
+ * Returns sensor value `index` (0..6) from the sample buffer, or 0 for any
+ * other index (the checksum at position 7 is read through the pointer only).
+ * Never blocks; no lock, no system call.
+ */
+CHIROLINK_API unsigned char CHIROLINK_CALL GloveGetData(int32_t index);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CHIROLINK_H */
