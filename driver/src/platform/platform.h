@@ -1,0 +1,90 @@
+// The operating-system services the link needs: a serial port with deadlines, a way to
+// interrupt the acquisition thread's waits, a thread, sleeping, and the debug line.
+// Each operating system implements this header in one file of its own (posix.cpp here).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace chirolink::platform {
+
+/// An open serial port, or a waitable object: a file descriptor on POSIX, a HANDLE on Windows.
+/// Both systems use -1 for "none".
+using Handle = std::intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+/// Opens the serial port `name` for reading and writing, exclusively, without creating
+/// anything. "COMn" (any case, n >= 1) is the n-th serial port; any other name is a device
+/// path used as given. Fails (kNoHandle) when the device is missing, busy, or not a terminal.
+Handle openPort(const char* name);
+
+/// Puts the port into 19200 baud, 8 data bits, no parity, 1 stop bit, raw binary mode,
+/// no flow control, DTR and RTS on. Results are not examined: the handshake decides.
+/// Neither queue is flushed.
+void configurePort(Handle port);
+
+#ifndef _WIN32
+/// The device path that a port name stands for: "COMn" gives "/dev/ttyS<n-1>", anything
+/// else is returned as given.
+std::string devicePath(const char* name);
+#endif
+
+void closePort(Handle port);
+
+/// Lets one thread cut short another's port transfers and waits.
+struct Wakeup {
+    Handle waitable = kNoHandle;
+    Handle signaller = kNoHandle;
+};
+bool createWakeup(Wakeup& wakeup);
+void signalWakeup(const Wakeup& wakeup);
+void destroyWakeup(Wakeup& wakeup);
+
+enum class Transfer {
+    complete,  ///< every byte went through
+    timedOut,  ///< the deadline passed first: `count` bytes went through (possibly none)
+    failed,    ///< the port failed outright (hung up, device gone)
+    woken,     ///< the wakeup was signalled
+};
+
+struct TransferResult {
+    Transfer status;
+    std::size_t count;
+};
+
+/// Reads `size` bytes, giving up after 1 ms per byte plus 200 ms in all (monotonic clock).
+/// Bytes already waiting in the port are read first. `wakeup` may be null.
+TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const Wakeup* wakeup);
+
+/// Writes `size` bytes under the same deadline as readPort.
+TransferResult writePort(Handle port, const std::uint8_t* data, std::size_t size,
+                         const Wakeup* wakeup);
+
+/// Sleeps `milliseconds`, or less when `wakeup` is signalled. Returns true when woken.
+bool waitForWakeup(const Wakeup& wakeup, int milliseconds);
+
+void sleepMilliseconds(int milliseconds);
+
+/// A started thread. Its body runs with every asynchronous signal blocked, so that the
+/// host program's handlers run on the host's own threads.
+struct Thread {
+    std::uintptr_t id = 0;
+    void (*body)() = nullptr;
+    bool running = false;
+};
+bool startThread(Thread& thread, void (*body)());
+void joinThread(Thread& thread);
+
+/// Runs `prepare` in the forking thread before fork(), `parent` after it in the parent, and
+/// `child` in the child. Returns false when the handlers could not be installed.
+bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)());
+
+/// Writes one line to the platform's debug channel: syslog at LOG_DEBUG here, without
+/// openlog (the host program owns its syslog identity).
+void debugLine(const char* line);
+
+/// Routes debugLine to `sink` instead; nullptr restores the platform's channel. For tests.
+void setDebugSink(void (*sink)(const char* line));
+
+}  // namespace chirolink::platform
