@@ -19,14 +19,23 @@ using platform::kNoHandle;
 // Serialises GloveInit, the unload hook and fork.
 std::mutex linkLock;
 
-// Stops the acquisition thread (at once: its waits are woken), joins it, closes the port.
-void stopLink() {
+enum class Stop {
+    // Let the thread finish the exchange under way: the glove's reply is read, and the next
+    // handshake on this port does not meet a stale frame. Takes a cycle at most (409 ms).
+    afterCycle,
+    // Wake the thread out of whatever it waits for: the process or the library is going away.
+    atOnce,
+};
+
+// Stops the acquisition thread, joins it, closes the port.
+void stopLink(Stop how) {
+    linkState.run.store(0, std::memory_order_release);
     if (linkState.thread.running) {
-        linkState.run.store(0, std::memory_order_release);
-        platform::signalWakeup(linkState.wakeup);
+        if (how == Stop::atOnce) {
+            platform::signalWakeup(linkState.wakeup);
+        }
         platform::joinThread(linkState.thread);
     }
-    linkState.run.store(0, std::memory_order_release);
     if (linkState.port != kNoHandle) {
         platform::closePort(linkState.port);
         linkState.port = kNoHandle;
@@ -84,7 +93,7 @@ int32_t initialise(const char* port) {
         forkHandlersInstalled =
             platform::installForkHandlers(lockForFork, unlockAfterFork, forgetLinkInChild);
     }
-    stopLink();
+    stopLink(Stop::afterCycle);
     if (port == nullptr || *port == '\0' || std::strlen(port) >= sizeof linkState.portName) {
         return 0;
     }
@@ -101,7 +110,7 @@ int32_t initialise(const char* port) {
     linkState.port = handle;
     linkState.run.store(1, std::memory_order_release);
     if (!platform::startThread(linkState.thread, acquire)) {
-        stopLink();
+        stopLink(Stop::atOnce);
         return 0;
     }
     return 1;
@@ -112,7 +121,7 @@ int32_t initialise(const char* port) {
 __attribute__((destructor)) void stopOnUnload() {
     try {
         const std::lock_guard lock(linkLock);
-        stopLink();
+        stopLink(Stop::atOnce);
     } catch (...) {
     }
 }

@@ -20,8 +20,8 @@ inline constexpr std::size_t kChecksumIndex = 7;
 using Frame = std::array<std::uint8_t, kFrameSize>;
 
 inline constexpr int kHelloAttempts = 3;
-inline constexpr int kHelloPauseMs = 100;        // before reading the answer, and after a miss
-inline constexpr int kReopenIntervalMs = 250;    // between attempts to reopen a vanished port
+inline constexpr int kHelloPauseMs = 100;      // before reading the answer, and after a miss
+inline constexpr int kReopenIntervalMs = 250;  // between attempts to reopen a vanished port
 
 inline constexpr char kChecksumErrorLine[] = "Chirolink: Glove checksum error\n";
 

@@ -140,7 +140,7 @@ Handle openPort(const char* name) {
     const std::string path = devicePath(name);
     // Only character devices are opened at all: a regular file, a directory or a FIFO is
     // never a serial port, and opening some of them has effects of its own.
-    struct stat info{};
+    struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
         return kNoHandle;
     }
@@ -190,8 +190,7 @@ void closePort(Handle port) {
     close(fd(port));
 }
 
-TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size,
-                        const Wakeup* wakeup) {
+TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const Wakeup* wakeup) {
     return transfer(port, size, POLLIN, wakeup,
                     [&](std::size_t done) { return read(fd(port), data + done, size - done); });
 }
@@ -264,6 +263,7 @@ bool startThread(Thread& thread, void (*body)()) {
     if (failed != 0) {
         return false;
     }
+    pthread_setname_np(id, "chirolink");  // for top, gdb and /proc
     thread.id = static_cast<std::uintptr_t>(id);
     thread.running = true;
     return true;

@@ -1,0 +1,108 @@
+// GloveInit's open, handshake and failure paths, timed against the emulator.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "chirolink.h"
+#include "glove_emulator.h"
+#include "platform/platform.h"
+#include "support.h"
+
+namespace chirolink {
+namespace {
+
+using chirolink::testing::Clock;
+using chirolink::testing::millisecondsSince;
+using tools::GloveEmulator;
+
+class HandshakeTest : public ::testing::Test {
+protected:
+    void TearDown() override { GloveInit(nullptr); }  // stops any link a test started
+};
+
+struct HandshakeCase {
+    const char* name;
+    std::function<void(GloveEmulator&)> setUp;
+    int32_t result;
+    std::size_t hellos;
+    double atLeastMs;  // per failed attempt: 100 ms pause, the read (201 ms when silent), 100 ms
+    double belowMs;
+};
+
+class HandshakeCaseTest : public HandshakeTest,
+                          public ::testing::WithParamInterface<HandshakeCase> {};
+
+TEST_P(HandshakeCaseTest, ResultHelloCountAndTiming) {
+    const auto& c = GetParam();
+    GloveEmulator glove;
+    glove.dropReplyEvery(1);  // no frames: only the handshake is watched
+    c.setUp(glove);
+
+    const auto start = Clock::now();
+    EXPECT_EQ(GloveInit(glove.path().c_str()), c.result);
+    const double took = millisecondsSince(start);
+
+    EXPECT_EQ(glove.countReceived(0x41), c.hellos);
+    EXPECT_GE(took, c.atLeastMs);
+    EXPECT_LT(took, c.belowMs);
+    if (c.result == 0) {
+        EXPECT_EQ(glove.countReceived(0x43), 0u) << "no thread may run after a failure";
+        const platform::Handle again = platform::openPort(glove.path().c_str());
+        EXPECT_NE(again, platform::kNoHandle) << "a failed handshake must close the port";
+        platform::closePort(again);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gloves, HandshakeCaseTest,
+    ::testing::Values(
+        HandshakeCase{"AnswersAtOnce", [](GloveEmulator&) {}, 1, 1, 99, 700},
+        HandshakeCase{"AnswersSecondHello", [](GloveEmulator& g) { g.answerHelloFrom(2); }, 1, 2,
+                      99 + 401, 1400},
+        HandshakeCase{"AnswersThirdHello", [](GloveEmulator& g) { g.answerHelloFrom(3); }, 1, 3,
+                      99 + 2 * 401, 2000},
+        HandshakeCase{"Silent", [](GloveEmulator& g) { g.setSilent(true); }, 0, 3, 1200, 2600},
+        HandshakeCase{"WrongAnswer", [](GloveEmulator& g) { g.setHelloAnswer(0x21); }, 0, 3,
+                      3 * 200, 2600}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(HandshakeTest, AnswerLandsInPositionZero) {
+    GloveEmulator wrong;
+    wrong.setHelloAnswer(0x21);
+    ASSERT_EQ(GloveInit(wrong.path().c_str()), 0);
+    EXPECT_EQ(GloveGetData(0), 0x21) << "the last byte a failed handshake received";
+
+    GloveEmulator right;
+    right.dropReplyEvery(1);
+    ASSERT_EQ(GloveInit(right.path().c_str()), 1);
+    EXPECT_EQ(GloveGetData(0), 0x55);
+}
+
+TEST_F(HandshakeTest, MissingOrUnsafeNamesFailAtOnceWithoutWriting) {
+    char dir[] = "/tmp/chirolink-init-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/regular";
+    std::ofstream(file) << "data";
+
+    for (const char* name : {static_cast<const char*>(nullptr), "", "/dev/chirolink-missing",
+                             "/dev/null", static_cast<const char*>(dir), file.c_str()}) {
+        const auto start = Clock::now();
+        EXPECT_EQ(GloveInit(name), 0) << (name ? name : "(null)");
+        EXPECT_LT(millisecondsSince(start), 100.0) << (name ? name : "(null)");
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 4) << "a regular file must stay as it was";
+
+    const std::string tooLong(5000, 'x');
+    EXPECT_EQ(GloveInit(tooLong.c_str()), 0);
+    unlink(file.c_str());
+    rmdir(dir);
+}
+
+}  // namespace
+}  // namespace chirolink

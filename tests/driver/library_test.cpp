@@ -1,0 +1,156 @@
+// The shipped shared library: what it exports, a fresh load, and unloading it mid-stream.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "chirolink.h"
+#include "glove_emulator.h"
+#include "support.h"
+
+namespace chirolink {
+namespace {
+
+using chirolink::testing::Clock;
+using chirolink::testing::eventually;
+using chirolink::testing::milliseconds;
+using chirolink::testing::millisecondsSince;
+using tools::GloveEmulator;
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            out += buffer;
+        }
+        pclose(pipe);
+    }
+    return out;
+}
+
+TEST(SharedLibraryTest, ExportsExactlyTheThreeCalls) {
+    const std::string table = run("nm -D --defined-only '" CHIROLINK_LIBRARY "'");
+    std::set<std::string> names;
+    std::istringstream lines(table);
+    for (std::string address, type, name; lines >> address >> type >> name;) {
+        names.insert(name);
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"GloveInit", "GloveGetDataPtr", "GloveGetData"}));
+}
+
+TEST(SharedLibraryTest, CarriesItsSoname) {
+    EXPECT_NE(
+        run("objdump -p '" CHIROLINK_LIBRARY "'").find("SONAME               libChirolink.so.1"),
+        std::string::npos);
+}
+
+// The library loaded at run time, as a host program that plugs it in would.
+class LoadedLibrary {
+public:
+    LoadedLibrary() : handle_(dlopen(CHIROLINK_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {
+        if (handle_ != nullptr) {
+            init = reinterpret_cast<decltype(init)>(dlsym(handle_, "GloveInit"));
+            dataPtr = reinterpret_cast<decltype(dataPtr)>(dlsym(handle_, "GloveGetDataPtr"));
+            data = reinterpret_cast<decltype(data)>(dlsym(handle_, "GloveGetData"));
+        }
+    }
+    ~LoadedLibrary() { unload(); }
+    bool loaded() const { return handle_ != nullptr && init && dataPtr && data; }
+    void unload() {
+        if (handle_ != nullptr) {
+            dlclose(handle_);
+            handle_ = nullptr;
+        }
+    }
+
+    decltype(&GloveInit) init = nullptr;
+    decltype(&GloveGetDataPtr) dataPtr = nullptr;
+    decltype(&GloveGetData) data = nullptr;
+
+private:
+    void* handle_;
+};
+
+bool requestsStopped(const GloveEmulator& glove) {
+    std::this_thread::sleep_for(milliseconds(100));
+    const std::size_t before = glove.countReceived(0x43);
+    std::this_thread::sleep_for(milliseconds(500));
+    return glove.countReceived(0x43) == before;
+}
+
+TEST(SharedLibraryTest, FreshLoadHoldsZerosThenTheHandshakeAnswer) {
+    GloveEmulator glove;
+    glove.dropReplyEvery(1);  // answers the hello, never a request: no frame comes
+    LoadedLibrary library;
+    ASSERT_TRUE(library.loaded()) << dlerror();
+
+    const unsigned char* buffer = library.dataPtr();
+    ASSERT_NE(buffer, nullptr);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(buffer[i], 0) << i;
+    }
+    for (int32_t i = -1; i <= 7; ++i) {
+        EXPECT_EQ(library.data(i), 0) << i;
+    }
+
+    ASSERT_EQ(library.init(glove.path().c_str()), 1);
+    EXPECT_EQ(library.data(0), 85);
+    for (int32_t i = 1; i <= 6; ++i) {
+        EXPECT_EQ(library.data(i), 0) << i;
+    }
+}
+
+TEST(SharedLibraryTest, UnloadingStopsTheRunningLinkAtOnce) {
+    GloveEmulator glove;
+    glove.setInstant(true);
+    glove.setFixedValues({3, 1, 4, 1, 5, 9, 2});
+    {
+        LoadedLibrary library;
+        ASSERT_TRUE(library.loaded()) << dlerror();
+        ASSERT_EQ(library.init(glove.path().c_str()), 1);
+        ASSERT_TRUE(glove.waitForFrames(10, milliseconds(3000)));
+
+        const auto start = Clock::now();
+        library.unload();
+        EXPECT_LT(millisecondsSince(start), 500.0);
+    }
+    EXPECT_TRUE(requestsStopped(glove));
+
+    // The port is closed: its lock is free. A fresh load starts from zeros.
+    const int port = open(glove.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(port, 0);
+    EXPECT_EQ(flock(port, LOCK_EX | LOCK_NB), 0);
+    close(port);
+    LoadedLibrary again;
+    ASSERT_TRUE(again.loaded()) << dlerror();
+    EXPECT_EQ(again.data(5), 0);
+}
+
+TEST(SharedLibraryTest, UnloadingWhileTheGloveIsQuietIsPromptToo) {
+    GloveEmulator glove;
+    glove.setInstant(true);
+    glove.stopAfterFrames(1);  // after one frame every read runs into its time-out
+    LoadedLibrary library;
+    ASSERT_TRUE(library.loaded()) << dlerror();
+    ASSERT_EQ(library.init(glove.path().c_str()), 1);
+    ASSERT_TRUE(glove.waitForFrames(1, milliseconds(3000)));
+    // Right after a request the thread sits in the hunt read and then the frame read: 409 ms of
+    // time-outs that unloading must cut short.
+    const std::size_t asked = glove.countReceived(0x43);
+    ASSERT_TRUE(glove.waitForReceived(0x43, asked + 1, milliseconds(3000)));
+
+    const auto start = Clock::now();
+    library.unload();
+    EXPECT_LT(millisecondsSince(start), 200.0) << "the thread's waits must be woken, not sat out";
+}
+
+}  // namespace
+}  // namespace chirolink

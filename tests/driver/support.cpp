@@ -1,0 +1,88 @@
+#include "support.h"
+
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace chirolink::testing {
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string taskFile(pid_t tid, const char* name) {
+    return "/proc/self/task/" + std::to_string(tid) + "/" + name;
+}
+
+}  // namespace
+
+pid_t acquisitionThreadId() {
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) {
+        return 0;
+    }
+    pid_t found = 0;
+    while (const dirent* entry = readdir(tasks)) {
+        const pid_t tid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (tid > 0 && readFile(taskFile(tid, "comm")) == "chirolink\n") {
+            found = tid;
+            break;
+        }
+    }
+    closedir(tasks);
+    return found;
+}
+
+std::uint64_t threadCpuNanoseconds(pid_t tid) {
+    // First field of schedstat: time spent on a CPU, in nanoseconds.
+    std::istringstream fields(readFile(taskFile(tid, "schedstat")));
+    std::uint64_t onCpu = 0;
+    fields >> onCpu;
+    return onCpu;
+}
+
+std::uint64_t blockedSignals(pid_t tid) {
+    std::istringstream status(readFile(taskFile(tid, "status")));
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigBlk:", 0) == 0) {
+            return std::stoull(line.substr(7), nullptr, 16);
+        }
+    }
+    return 0;
+}
+
+ProbeResult runProbe(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    std::string program = CHIROLINK_PROBE;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (auto& argument : copies) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    ProbeResult result;
+    const auto start = Clock::now();
+    pid_t child = 0;
+    if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+        return result;
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.milliseconds = millisecondsSince(start);
+    if (WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    }
+    return result;
+}
+
+}  // namespace chirolink::testing

@@ -1,0 +1,52 @@
+// Shared by the driver tests: clocks, the acquisition thread's entry in /proc, and running
+// the probe program.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace chirolink::testing {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+inline double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+/// The thread id of the library's acquisition thread (named "chirolink"), or 0.
+pid_t acquisitionThreadId();
+
+/// CPU time the thread has used so far, in nanoseconds (from /proc).
+std::uint64_t threadCpuNanoseconds(pid_t tid);
+
+/// The mask of blocked signals of a thread of this process, from /proc.
+std::uint64_t blockedSignals(pid_t tid);
+
+/// Waits until `condition` holds or `timeout` passes; returns the last result.
+template <typename Condition>
+bool eventually(Condition condition, milliseconds timeout) {
+    const auto end = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return true;
+}
+
+struct ProbeResult {
+    int exitCode = -1;  // -1 when it did not exit normally
+    double milliseconds = 0;
+};
+
+/// Runs the probe program (a C client of the shared library) and waits for it.
+ProbeResult runProbe(const std::vector<std::string>& arguments);
+
+}  // namespace chirolink::testing
