@@ -1,0 +1,179 @@
+// What the link costs and delivers: frames per second against the line's limit, the
+// library's exchange rate beside the smallest raw loop, the readers' cost per call, and the
+// acquisition thread's CPU use while streaming and while the device is unplugged.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include <benchmark/benchmark.h>
+
+#include "chirolink.h"
+#include "glove_emulator.h"
+#include "support.h"
+
+namespace {
+
+using chirolink::tools::GloveEmulator;
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+constexpr double kLineLimitPerSecond = 19200.0 / 100.0;  // 100 bit times per exchange
+
+struct Window {
+    double seconds;
+    std::size_t frames;
+    double threadCpuShare;  // of one core
+};
+
+// Watches the running link for `length`: frames the glove sent, CPU the thread used.
+Window watch(const GloveEmulator& glove, Seconds length) {
+    const pid_t thread = chirolink::testing::acquisitionThreadId();
+    const auto cpu0 = chirolink::testing::threadCpuNanoseconds(thread);
+    const auto frames0 = glove.framesSent();
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(length);
+    const double seconds = Seconds(Clock::now() - start).count();
+    const auto cpu = chirolink::testing::threadCpuNanoseconds(thread) - cpu0;
+    return {seconds, glove.framesSent() - frames0, static_cast<double>(cpu) / 1e9 / seconds};
+}
+
+void BM_FramesAtLineTiming(benchmark::State& state) {
+    GloveEmulator glove;
+    if (GloveInit(glove.path().c_str()) != 1) {
+        state.SkipWithError("GloveInit failed");
+        return;
+    }
+    glove.waitForFrames(10, std::chrono::milliseconds(2000));
+    Window w{};
+    for (auto _ : state) {
+        w = watch(glove, Seconds(3));
+    }
+    const double rate = static_cast<double>(w.frames) / w.seconds;
+    state.counters["frames_per_s"] = rate;
+    state.counters["share_of_line_limit"] = rate / kLineLimitPerSecond;
+    state.counters["thread_cpu_share"] = w.threadCpuShare;
+    GloveInit(nullptr);
+}
+BENCHMARK(BM_FramesAtLineTiming)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_ThreadWhileUnplugged(benchmark::State& state) {
+    const auto dir = std::filesystem::temp_directory_path() / "chirolink-bench";
+    std::filesystem::create_directories(dir);
+    {
+        GloveEmulator glove((dir / "glove").string());
+        glove.setInstant(true);
+        if (GloveInit(glove.path().c_str()) != 1) {
+            state.SkipWithError("GloveInit failed");
+            return;
+        }
+        glove.waitForFrames(10, std::chrono::milliseconds(2000));
+        glove.unplug();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Window w{};
+        for (auto _ : state) {
+            w = watch(glove, Seconds(3));
+        }
+        state.counters["thread_cpu_share"] = w.threadCpuShare;
+        GloveInit(nullptr);
+    }
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_ThreadWhileUnplugged)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The smallest loop that does the same exchange: write the request, poll, read the 9 bytes.
+double rawExchangesPerSecond(const std::string& path, Seconds length) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    std::size_t exchanges = 0;
+    const auto start = Clock::now();
+    while (Clock::now() - start < length) {
+        const unsigned char request = 0x43;
+        if (write(fd, &request, 1) != 1) {
+            break;
+        }
+        unsigned char reply[9];
+        std::size_t got = 0;
+        while (got < sizeof reply) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0) {
+                break;
+            }
+            const ssize_t n = read(fd, reply + got, sizeof reply - got);
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        exchanges += got == sizeof reply;
+    }
+    close(fd);
+    return static_cast<double>(exchanges) / Seconds(Clock::now() - start).count();
+}
+
+void BM_InstantExchangesBesideRawLoop(benchmark::State& state) {
+    GloveEmulator glove;
+    glove.setInstant(true);
+    double library = 0;
+    double raw = 0;
+    for (auto _ : state) {
+        raw = rawExchangesPerSecond(glove.path(), Seconds(2));
+        if (GloveInit(glove.path().c_str()) != 1) {
+            state.SkipWithError("GloveInit failed");
+            return;
+        }
+        const Window w = watch(glove, Seconds(2));
+        library = static_cast<double>(w.frames) / w.seconds;
+        state.counters["library_thread_cpu_share"] = w.threadCpuShare;
+        GloveInit(nullptr);
+    }
+    state.counters["library_per_s"] = library;
+    state.counters["raw_loop_per_s"] = raw;
+    state.counters["library_to_raw"] = library / raw;
+}
+BENCHMARK(BM_InstantExchangesBesideRawLoop)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_GloveGetData(benchmark::State& state) {
+    int32_t index = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(GloveGetData(index));
+        index = (index + 1) & 7;
+    }
+}
+BENCHMARK(BM_GloveGetData);
+
+void BM_GloveGetDataPtr(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(GloveGetDataPtr());
+    }
+}
+BENCHMARK(BM_GloveGetDataPtr);
+
+// The same reader cost while the thread publishes frames as fast as the glove answers.
+void BM_GloveGetDataWhileStreaming(benchmark::State& state) {
+    GloveEmulator glove;
+    glove.setInstant(true);
+    if (GloveInit(glove.path().c_str()) != 1) {
+        state.SkipWithError("GloveInit failed");
+        return;
+    }
+    int32_t index = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(GloveGetData(index));
+        index = (index + 1) & 7;
+    }
+    GloveInit(nullptr);
+}
+BENCHMARK(BM_GloveGetDataWhileStreaming);
+
+}  // namespace
+
+BENCHMARK_MAIN();
