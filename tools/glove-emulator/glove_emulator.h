@@ -85,7 +85,8 @@ public:
     // after the unplug. A new call replaces the schedule.
     void unplugAfter(double seconds, double replugAfterSeconds);
     // Closes the master and the emulator's own slave fd and removes the link: a host holding the
-    // slave open sees POLLHUP, and its reads fail with EIO. Bytes not yet sent are lost.
+    // slave open sees POLLHUP, read() returns 0 and write() fails with EIO (Linux hang-up
+    // semantics); reopening the old slave path fails. Bytes not yet sent are lost.
     void unplug();
     // New pseudo-terminal in raw mode behind the same link. No-op while plugged.
     void plug();

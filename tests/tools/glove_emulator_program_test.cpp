@@ -1,0 +1,98 @@
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "host_port.h"
+
+extern char** environ;
+
+namespace chirolink::tools::test {
+namespace {
+
+// Runs the program in a shell and returns its exit code and everything it printed.
+std::pair<int, std::string> runToEnd(const std::string& args) {
+    const std::string command = std::string(GLOVE_EMULATOR_PROGRAM) + " " + args + " 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+        output += buffer;
+    }
+    const int status = ::pclose(pipe.release());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(EmulatorProgram, ServesItsLinkAndCleansUpOnSigterm) {
+    const auto link = uniqueLinkPath("program");
+    const auto log = link + ".log";
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string args[] = {GLOVE_EMULATOR_PROGRAM,  "--link", link, "--instant", "--values",
+                          "0x0A,20,30,40,50,60,70"};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
+                    args[4].data(), args[5].data(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+
+    std::string firstLine;
+    char c = 0;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') {
+        firstLine += c;
+    }
+    ::close(out[0]);
+    EXPECT_EQ(firstLine, link);
+    {
+        HostPort host(link);
+        EXPECT_EQ(host.exchange({0x41}, 0x43, {0x80, 10, 20, 30, 40, 50, 60, 70, 0x60}),
+                  Bytes{0x55});
+    }
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    int status = -1;
+    pid_t exited = 0;
+    for (int i = 0; i < 500 && exited == 0; ++i) {
+        std::this_thread::sleep_for(milliseconds(10));
+        exited = ::waitpid(pid, &status, WNOHANG);
+    }
+    if (exited != pid) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        FAIL() << "did not stop on SIGTERM";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    struct stat st {};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
+    std::ifstream logFile(log);
+    const std::string logText{std::istreambuf_iterator<char>(logFile), {}};
+    EXPECT_NE(logText.find(" ms  rx 0x41\n"), std::string::npos) << logText;
+    EXPECT_NE(logText.find(" ms  rx 0x43\n"), std::string::npos) << logText;
+    ::unlink(log.c_str());
+}
+
+TEST(EmulatorProgram, RejectsBadOptionsWithUsage) {
+    for (const char* args :
+         {"--bogus", "--values 1,2,3", "--values 1,2,3,4,5,6,256", "--drop-every x",
+          "--hello-answer 0x100", "--link", "--replug-after 1", "--unplug-after -1"}) {
+        const auto [rc, output] = runToEnd(args);
+        EXPECT_EQ(rc, 2) << args;
+        EXPECT_NE(output.find("usage:"), std::string::npos) << args;
+    }
+}
+
+}  // namespace
+}  // namespace chirolink::tools::test
