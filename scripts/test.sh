@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the library, the emulator, the demo, the tests and the benchmarks, and runs every test.
+# Installs the Debian packages it needs first (sudo when not root).
+#
+# Usage: scripts/test.sh [--werror] [--sanitize thread|address]
+#   --werror             warnings fail the build (CI builds this way)
+#   --sanitize thread    build and test under ThreadSanitizer
+#   --sanitize address   build and test under AddressSanitizer with UndefinedBehaviorSanitizer
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+werror=OFF
+sanitize=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --werror) werror=ON ;;
+        --sanitize) sanitize=${2:?--sanitize needs thread or address}; shift ;;
+        *) echo "usage: $0 [--werror] [--sanitize thread|address]" >&2; exit 2 ;;
+    esac
+    shift
+done
+
+"$root/scripts/install-deps.sh" test
+
+build="$root/build/test${sanitize:+-$sanitize}"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBUILD_TESTING=ON -DCHIROLINK_WERROR="$werror" -DCHIROLINK_SANITIZE="$sanitize"
+cmake --build "$build"
+
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+export ASAN_OPTIONS="detect_leaks=1 abort_on_error=0 ${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
+ctest --test-dir "$build" --output-on-failure --timeout 120
