@@ -4,7 +4,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <syslog.h>
+
+#include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -14,6 +18,29 @@
 #include "chirolink.h"
 #include "glove_emulator.h"
 #include "support.h"
+
+// The library writes its debug line through syslog(3). This executable's definitions come
+// first in symbol lookup, so the library's calls land here instead of in the C library.
+namespace {
+std::mutex syslogMutex;
+std::vector<std::pair<int, std::string>> syslogLines;
+int openlogCalls = 0;
+}  // namespace
+
+extern "C" void syslog(int priority, const char* format, ...) {
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    const std::lock_guard lock(syslogMutex);
+    syslogLines.emplace_back(priority, text);
+}
+
+extern "C" void openlog(const char*, int, int) {
+    const std::lock_guard lock(syslogMutex);
+    ++openlogCalls;
+}
 
 namespace chirolink {
 namespace {
@@ -150,6 +177,26 @@ TEST(SharedLibraryTest, UnloadingWhileTheGloveIsQuietIsPromptToo) {
     const auto start = Clock::now();
     library.unload();
     EXPECT_LT(millisecondsSince(start), 200.0) << "the thread's waits must be woken, not sat out";
+}
+
+TEST(SharedLibraryTest, ChecksumErrorGoesToSyslogAtDebugLevel) {
+    GloveEmulator glove;
+    glove.setInstant(true);
+    glove.setFixedValues({1, 2, 3, 4, 5, 6, 7});
+    glove.corruptChecksumEvery(2);
+    glove.stopAfterFrames(3);  // good, bad, good, then quiet
+    LoadedLibrary library;
+    ASSERT_TRUE(library.loaded()) << dlerror();
+    ASSERT_EQ(library.init(glove.path().c_str()), 1);
+    ASSERT_TRUE(glove.waitForFrames(3, milliseconds(3000)));
+    std::this_thread::sleep_for(milliseconds(500));
+    library.unload();
+
+    const std::lock_guard lock(syslogMutex);
+    ASSERT_EQ(syslogLines.size(), 1u);
+    EXPECT_EQ(syslogLines[0].first, LOG_USER | LOG_DEBUG);
+    EXPECT_EQ(syslogLines[0].second, "Chirolink: Glove checksum error\n");
+    EXPECT_EQ(openlogCalls, 0) << "the host program owns its syslog identity";
 }
 
 }  // namespace

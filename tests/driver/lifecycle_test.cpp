@@ -1,4 +1,9 @@
 // Starting a link again, owning the port alone, and the process around the link.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include "chirolink.h"
@@ -109,6 +114,24 @@ TEST_F(LifecycleTest, ProcessEndsPromptlyWithTheThreadRunning) {
     EXPECT_LT(run.milliseconds, 3000.0);
     EXPECT_GT(first.framesSent(), 0u);
     EXPECT_TRUE(portIsFree(first));
+}
+
+TEST_F(LifecycleTest, ForkedChildEndsWithoutTouchingTheParentsLink) {
+    ASSERT_EQ(GloveInit(first.path().c_str()), 1);
+    ASSERT_TRUE(showsValues({1, 2, 3, 4, 5, 6, 7}));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(5);  // a child that tried to join a thread it does not have would hang here
+        std::exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+
+    EXPECT_FALSE(portIsFree(first)) << "the child must not release the parent's port";
+    const std::size_t frames = first.framesSent();
+    EXPECT_TRUE(first.waitForFrames(frames + 10, milliseconds(3000))) << "the link runs on";
 }
 
 TEST_F(LifecycleTest, ThreadThatCannotStartGivesZeroAndClosesThePort) {
