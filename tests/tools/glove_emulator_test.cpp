@@ -162,16 +162,20 @@ TEST(EmulatorTiming, RealLineTimingPacesBytesAndInstantDoesNot) {
     real.setFixedValues(kValues);
     HostPort host(real.path());
     double fastestInstant = 1e9;
-    for (int round = 0; round < 4; ++round) {
+    SteadyClock::duration widestSpread{};
+    for (int round = 0; round < 6; ++round) {
         std::vector<SteadyClock::time_point> times;
         const auto start = SteadyClock::now();
         host.send({kRequest});
         ASSERT_EQ(host.read(9, milliseconds(2000), &times), kFrame);
         // The request and the 9 answer bytes are 10 byte times (5.2 ms) end to end, a bound
-        // that delays only lengthen; first to last answer byte is 8 byte times.
+        // that delays only lengthen.
         EXPECT_GE(times.back() - start, std::chrono::microseconds(5000));
-        EXPECT_GE(times.back() - times.front(), std::chrono::microseconds(3000));
+        widestSpread = std::max(widestSpread, times.back() - times.front());
     }
+    // First to last answer byte is 8 byte times (4.2 ms) when the reader keeps up; a busy
+    // machine can make it read late and see bytes bunched up, but not in every round.
+    EXPECT_GE(widestSpread, std::chrono::microseconds(3000));
     real.setInstant(true);
     for (int round = 0; round < 8; ++round) {
         const auto start = SteadyClock::now();
