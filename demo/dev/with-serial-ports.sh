@@ -20,36 +20,41 @@ if [ "${1:-}" = "--inside" ]; then
     shift
     com1=$1 com2=$2
     shift 3  # both devices and the "--"
-    stage=$(mktemp -d "${TMPDIR:-/tmp}/chiroscope-dev.XXXXXX")
-    mount -t tmpfs -o mode=0755,nosuid tmpfs "$stage"
+    # Keep the real /dev in view under a temporary directory, cover /dev with a tmpfs, and bind
+    # into it what programs expect to find there, then the two ports.
+    real=$(mktemp -d "${TMPDIR:-/tmp}/chiroscope-dev.XXXXXX")
+    mount --rbind /dev "$real"
+    mount -t tmpfs -o mode=0755,nosuid tmpfs /dev
     for name in null zero full random urandom tty; do
-        if [ -e "/dev/$name" ]; then
-            : >"$stage/$name"
-            mount --bind "/dev/$name" "$stage/$name"
+        if [ -e "$real/$name" ]; then
+            : >"/dev/$name"
+            mount --bind "$real/$name" "/dev/$name"
         fi
     done
     for dir in pts shm mqueue; do
-        if [ -d "/dev/$dir" ]; then
-            mkdir "$stage/$dir"
-            mount --rbind "/dev/$dir" "$stage/$dir"
+        if [ -d "$real/$dir" ]; then
+            mkdir "/dev/$dir"
+            mount --rbind "$real/$dir" "/dev/$dir"
         fi
     done
-    if [ -L /dev/ptmx ]; then
-        ln -s "$(readlink /dev/ptmx)" "$stage/ptmx"
+    if [ -L "$real/ptmx" ]; then
+        ln -s "$(readlink "$real/ptmx")" /dev/ptmx
     else
-        : >"$stage/ptmx"
-        mount --bind /dev/ptmx "$stage/ptmx"
+        : >/dev/ptmx
+        mount --bind "$real/ptmx" /dev/ptmx
     fi
-    ln -s /proc/self/fd "$stage/fd"
-    ln -s /proc/self/fd/0 "$stage/stdin"
-    ln -s /proc/self/fd/1 "$stage/stdout"
-    ln -s /proc/self/fd/2 "$stage/stderr"
-    : >"$stage/ttyS0"
-    : >"$stage/ttyS1"
-    mount --bind "$com1" "$stage/ttyS0"
-    mount --bind "$com2" "$stage/ttyS1"
-    mount --move "$stage" /dev
-    rmdir "$stage"
+    ln -s /proc/self/fd /dev/fd
+    ln -s /proc/self/fd/0 /dev/stdin
+    ln -s /proc/self/fd/1 /dev/stdout
+    ln -s /proc/self/fd/2 /dev/stderr
+    for port in ttyS0:"$com1" ttyS1:"$com2"; do
+        device=${port#*:}
+        case $device in /dev/*) device="$real/${device#/dev/}" ;; esac
+        : >"/dev/${port%%:*}"
+        mount --bind "$device" "/dev/${port%%:*}"
+    done
+    umount --lazy "$real"
+    rmdir "$real"
     exec "$@"
 fi
 

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Makes docs/chiroscope.png: the live readout window, showing an emulated glove on COM1, as
+# drawn on a virtual X server (Xvfb). Needs a build in build/ (scripts/run.sh makes one, or
+# this script configures one) and xvfb, xdotool and imagemagick.
+#
+#   scripts/screenshot.sh [OUTPUT.png]
+#
+# The emulator's pseudo-terminal is bound over /dev/ttyS0 in a private mount namespace, as in
+# scripts/run.sh; the machine's serial ports are not touched.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${BUILD_DIR:-$root/build}"  # BUILD_DIR: another build directory
+if [ "${1:-}" = "--inside" ]; then
+    output=$2
+    "$build/demo/chiroscope" &
+    chiroscope=$!
+    window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Chiroscope$' | head -1)
+    sleep 1  # a few refreshes
+    import -window "$window" "$output"
+    xdotool windowfocus --sync "$window" key Escape
+    wait "$chiroscope"
+    exit 0
+fi
+output=$(realpath -m "${1:-$root/docs/chiroscope.png}")
+
+if [ ! -x "$build/demo/chiroscope" ] || [ ! -x "$build/tools/glove-emulator/glove-emulator" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$build" --target chiroscope glove-emulator
+fi
+
+emulator_out=$(mktemp)
+# Fixed values keep the picture the same from run to run.
+"$build/tools/glove-emulator/glove-emulator" --quiet --values 112,148,163,139,97,128,131 \
+    >"$emulator_out" &
+emulator=$!
+trap 'kill "$emulator" 2>/dev/null || true; wait "$emulator" 2>/dev/null || true; rm -f "$emulator_out"' EXIT
+for _ in $(seq 50); do
+    [ -s "$emulator_out" ] && break
+    sleep 0.1
+done
+glove=$(head -1 "$emulator_out")
+[ -n "$glove" ] || { echo "the glove emulator did not start" >&2; exit 1; }
+
+mkdir -p "$(dirname "$output")"
+"$root/demo/dev/with-serial-ports.sh" "$glove" /dev/null -- \
+    xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" --inside "$output"
+echo "Wrote $output"
