@@ -14,18 +14,19 @@
 #include "chirolink.h"
 #include "glove_emulator.h"
 #include "platform/platform.h"
-#include "support.h"
+#include "sample.h"
 
 namespace chirolink {
 namespace {
 
 using chirolink::testing::Clock;
 using chirolink::testing::eventually;
+using chirolink::testing::kRequest;
 using chirolink::testing::milliseconds;
+using chirolink::testing::sample;
+using chirolink::testing::showsValues;
+using chirolink::testing::Values;
 using tools::GloveEmulator;
-using Values = std::array<std::uint8_t, 7>;
-
-constexpr std::uint8_t kRequest = 0x43;
 
 // Every debug line the library writes while it lives.
 class DebugLines {
@@ -51,14 +52,6 @@ private:
     static inline std::vector<std::string> lines;
 };
 
-Values sample() {
-    Values values{};
-    for (int i = 0; i < 7; ++i) {
-        values[static_cast<std::size_t>(i)] = GloveGetData(i);
-    }
-    return values;
-}
-
 std::uint8_t checksumInBuffer() {
     // One atomic load of the whole buffer, as a careful caller does.
     const auto word = __atomic_load_n(reinterpret_cast<const std::uint64_t*>(GloveGetDataPtr()),
@@ -74,10 +67,6 @@ protected:
     void TearDown() override { GloveInit(nullptr); }
 
     void start() { ASSERT_EQ(GloveInit(glove.path().c_str()), 1); }
-
-    bool showsValues(const Values& values, milliseconds timeout = milliseconds(3000)) {
-        return eventually([&] { return sample() == values; }, timeout);
-    }
 
     DebugLines debugLines;
     GloveEmulator glove;

@@ -9,31 +9,16 @@
 #include "chirolink.h"
 #include "glove_emulator.h"
 #include "platform/platform.h"
-#include "support.h"
+#include "sample.h"
 
 namespace chirolink {
 namespace {
 
-using chirolink::testing::eventually;
+using chirolink::testing::kRequest;
 using chirolink::testing::milliseconds;
 using chirolink::testing::runProbe;
+using chirolink::testing::showsValues;
 using tools::GloveEmulator;
-using Values = std::array<std::uint8_t, 7>;
-
-constexpr std::uint8_t kRequest = 0x43;
-
-bool showsValues(const Values& values) {
-    return eventually(
-        [&] {
-            for (int i = 0; i < 7; ++i) {
-                if (GloveGetData(i) != values[static_cast<std::size_t>(i)]) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        milliseconds(3000));
-}
 
 // True when nobody holds the port any more.
 bool portIsFree(const GloveEmulator& glove) {
