@@ -4,7 +4,7 @@
 #   scripts/run.sh
 #
 # 1. Installs what building and running need (scripts/install-deps.sh run; sudo when not root).
-# 2. Configures and builds a Release build into build/ (chiroscope and glove-emulator).
+# 2. Configures and builds a Release build into build/release (chiroscope, glove-emulator).
 # 3. Starts the glove emulator on a pseudo-terminal and runs chiroscope in a private mount
 #    namespace where that pseudo-terminal is bound over /dev/ttyS0, so Chiroscope finds the
 #    glove on COM1 (COM2, /dev/ttyS1, is /dev/null there and is never tried). The namespace is
@@ -18,7 +18,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${BUILD_DIR:-$root/build}"  # BUILD_DIR: another build directory
+build="${BUILD_DIR:-$root/build/release}"  # BUILD_DIR: another build directory
 
 "$root/scripts/install-deps.sh" run
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null

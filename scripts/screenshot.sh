@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes docs/chiroscope.png: the live readout window, showing an emulated glove on COM1, as
-# drawn on a virtual X server (Xvfb). Needs a build in build/ (scripts/run.sh makes one, or
+# drawn on a virtual X server (Xvfb). Needs a build in build/release (scripts/run.sh makes one, or
 # this script configures one) and xvfb, xdotool and imagemagick.
 #
 #   scripts/screenshot.sh [OUTPUT.png]
@@ -10,7 +10,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${BUILD_DIR:-$root/build}"  # BUILD_DIR: another build directory
+build="${BUILD_DIR:-$root/build/release}"  # BUILD_DIR: another build directory
 if [ "${1:-}" = "--inside" ]; then
     output=$2
     "$build/demo/chiroscope" &
