@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include "chirolink.h"
@@ -77,6 +79,11 @@ struct FrameCase {
     Values values;
     std::vector<std::uint8_t> noise;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FrameCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class FrameTest : public AcquisitionTest, public ::testing::WithParamInterface<FrameCase> {};
 

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <functional>
 
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include "chirolink.h"
@@ -32,6 +34,11 @@ struct HandshakeCase {
     double atLeastMs;  // per failed attempt: 100 ms pause, the read (201 ms when silent), 100 ms
     double belowMs;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const HandshakeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class HandshakeCaseTest : public HandshakeTest,
                           public ::testing::WithParamInterface<HandshakeCase> {};

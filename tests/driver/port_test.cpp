@@ -8,6 +8,8 @@
 #include <fstream>
 #include <thread>
 
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include "glove_emulator.h"
@@ -25,6 +27,10 @@ struct NameCase {
     const char* name;
     const char* path;
 };
+
+void PrintTo(const NameCase& c, std::ostream* out) {
+    *out << '"' << c.name << "\" -> \"" << c.path << '"';
+}
 
 class DevicePathTest : public ::testing::TestWithParam<NameCase> {};
 

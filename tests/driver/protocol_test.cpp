@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 namespace chirolink::protocol {
@@ -10,6 +12,11 @@ struct ChecksumCase {
     Frame sensors;  // the checksum position is ignored
     std::uint8_t checksum;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ChecksumCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ChecksumTest : public ::testing::TestWithParam<ChecksumCase> {};
 
