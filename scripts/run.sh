@@ -18,22 +18,15 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=lib/emulator.sh
+. "$root/scripts/lib/emulator.sh"
 build="${BUILD_DIR:-$root/build/release}"  # BUILD_DIR: another build directory
 
 "$root/scripts/install-deps.sh" run
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target chiroscope glove-emulator
 
-emulator_out=$(mktemp)
-"$build/tools/glove-emulator/glove-emulator" --quiet >"$emulator_out" &
-emulator=$!
-trap 'kill "$emulator" 2>/dev/null || true; wait "$emulator" 2>/dev/null || true; rm -f "$emulator_out"' EXIT
-for _ in $(seq 50); do
-    [ -s "$emulator_out" ] && break
-    sleep 0.1
-done
-glove=$(head -1 "$emulator_out")
-[ -n "$glove" ] || { echo "the glove emulator did not start" >&2; exit 1; }
+start_emulator "$build/tools/glove-emulator/glove-emulator"
 echo "Emulated glove on $glove, bound over /dev/ttyS0 (COM1) for Chiroscope." >&2
 
 display=()

@@ -10,6 +10,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=lib/emulator.sh
+. "$root/scripts/lib/emulator.sh"
 build="${BUILD_DIR:-$root/build/release}"  # BUILD_DIR: another build directory
 if [ "${1:-}" = "--inside" ]; then
     output=$2
@@ -29,18 +31,8 @@ if [ ! -x "$build/demo/chiroscope" ] || [ ! -x "$build/tools/glove-emulator/glov
     cmake --build "$build" --target chiroscope glove-emulator
 fi
 
-emulator_out=$(mktemp)
 # Fixed values keep the picture the same from run to run.
-"$build/tools/glove-emulator/glove-emulator" --quiet --values 112,148,163,139,97,128,131 \
-    >"$emulator_out" &
-emulator=$!
-trap 'kill "$emulator" 2>/dev/null || true; wait "$emulator" 2>/dev/null || true; rm -f "$emulator_out"' EXIT
-for _ in $(seq 50); do
-    [ -s "$emulator_out" ] && break
-    sleep 0.1
-done
-glove=$(head -1 "$emulator_out")
-[ -n "$glove" ] || { echo "the glove emulator did not start" >&2; exit 1; }
+start_emulator "$build/tools/glove-emulator/glove-emulator" --values 112,148,163,139,97,128,131
 
 mkdir -p "$(dirname "$output")"
 "$root/demo/dev/with-serial-ports.sh" "$glove" /dev/null -- \
