@@ -49,6 +49,7 @@ using chirolink::testing::Clock;
 using chirolink::testing::eventually;
 using chirolink::testing::milliseconds;
 using chirolink::testing::millisecondsSince;
+using chirolink::testing::requestsStopped;
 using tools::GloveEmulator;
 
 std::string run(const std::string& command) {
@@ -105,13 +106,6 @@ public:
 private:
     void* handle_;
 };
-
-bool requestsStopped(const GloveEmulator& glove) {
-    std::this_thread::sleep_for(milliseconds(100));
-    const std::size_t before = glove.countReceived(0x43);
-    std::this_thread::sleep_for(milliseconds(500));
-    return glove.countReceived(0x43) == before;
-}
 
 TEST(SharedLibraryTest, FreshLoadHoldsZerosThenTheHandshakeAnswer) {
     GloveEmulator glove;

@@ -26,6 +26,7 @@ namespace {
 
 using chirolink::testing::kRequest;
 using chirolink::testing::milliseconds;
+using chirolink::testing::requestsStopped;
 using chirolink::testing::runProbe;
 using chirolink::testing::showsValues;
 using tools::GloveEmulator;
@@ -38,14 +39,6 @@ bool portIsFree(const GloveEmulator& glove) {
     }
     platform::closePort(port);
     return true;
-}
-
-// True when the glove gets no more requests.
-bool requestsStopped(const GloveEmulator& glove) {
-    std::this_thread::sleep_for(milliseconds(100));
-    const std::size_t before = glove.countReceived(kRequest);
-    std::this_thread::sleep_for(milliseconds(500));
-    return glove.countReceived(kRequest) == before;
 }
 
 class LifecycleTest : public ::testing::Test {

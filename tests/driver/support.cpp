@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "glove_emulator.h"
+
 extern char** environ;
 
 namespace chirolink::testing {
@@ -58,6 +60,14 @@ std::uint64_t blockedSignals(pid_t tid) {
         }
     }
     return 0;
+}
+
+bool requestsStopped(const tools::GloveEmulator& glove) {
+    constexpr std::uint8_t kRequest = 0x43;
+    std::this_thread::sleep_for(milliseconds(100));  // a request under way may still arrive
+    const std::size_t before = glove.countReceived(kRequest);
+    std::this_thread::sleep_for(milliseconds(500));
+    return glove.countReceived(kRequest) == before;
 }
 
 ProbeResult runProbe(const std::vector<std::string>& arguments) {

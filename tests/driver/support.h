@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+namespace chirolink::tools {
+class GloveEmulator;
+}
+
 namespace chirolink::testing {
 
 using Clock = std::chrono::steady_clock;
@@ -40,6 +44,9 @@ bool eventually(Condition condition, milliseconds timeout) {
     }
     return true;
 }
+
+/// True when the glove gets no more requests: the link that polled it has stopped.
+bool requestsStopped(const tools::GloveEmulator& glove);
 
 struct ProbeResult {
     int exitCode = -1;  // -1 when it did not exit normally
