@@ -181,9 +181,13 @@ QWidget* dialogItem(const QWidget& dialog, int id) {
     return nullptr;
 }
 
+void setDialogItemInt(QLabel& control, int value) {
+    control.setText(QString::number(value));
+}
+
 void setDialogItemInt(const QWidget& dialog, int id, int value) {
     if (auto* label = qobject_cast<QLabel*>(dialogItem(dialog, id))) {
-        label->setText(QString::number(value));
+        setDialogItemInt(*label, value);
     }
 }
 

@@ -15,6 +15,7 @@
 
 class QDialog;
 class QFont;
+class QLabel;
 class QWidget;
 
 namespace chiroscope {
@@ -93,7 +94,9 @@ DialogUnits buildDialog(QDialog& dialog, const DialogTemplate& dialogTemplate, c
 // The control with identifier `id` in `dialog`, or nullptr.
 QWidget* dialogItem(const QWidget& dialog, int id);
 
-// Sets control `id` to `value` as signed decimal text.
+// Sets a text control to `value` as signed decimal text.
+void setDialogItemInt(QLabel& control, int value);
+// The same for the control with identifier `id` in `dialog`; nothing when there is none.
 void setDialogItemInt(const QWidget& dialog, int id, int value);
 
 }  // namespace chiroscope

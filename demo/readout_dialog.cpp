@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QTimerEvent>
@@ -26,6 +27,11 @@ constexpr QSize kIconSize(32, 32);
 ReadoutDialog::ReadoutDialog(SampleSource source, QWidget* parent)
     : QDialog(parent), source_(source), icon_(loadIcon(kIdrMainFrame)) {
     buildDialog(*this, loadDialogTemplate(kIddChiroscope), icon_);
+    static_assert(std::tuple_size_v<decltype(valueFields_)> == kFieldForPosition.size());
+    for (std::size_t position = 0; position < valueFields_.size(); ++position) {
+        valueFields_[position] =
+            qobject_cast<QLabel*>(dialogItem(*this, kFieldForPosition[position]));
+    }
 }
 
 ReadoutDialog::~ReadoutDialog() = default;
@@ -84,8 +90,8 @@ void ReadoutDialog::refresh() {
     std::array<unsigned char, sizeof word> sample{};
     std::memcpy(sample.data(), &word, sizeof word);
     // Positions 0 to 6 only: the checksum at position 7 is not shown.
-    for (std::size_t position = 0; position < kFieldForPosition.size(); ++position) {
-        setDialogItemInt(*this, kFieldForPosition[position], sample[position]);
+    for (std::size_t position = 0; position < valueFields_.size(); ++position) {
+        setDialogItemInt(*valueFields_[position], sample[position]);
     }
 }
 

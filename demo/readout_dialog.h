@@ -12,6 +12,9 @@
 #include <QPoint>
 #include <QSize>
 
+#include <array>
+
+class QLabel;
 class QMenu;
 
 namespace chiroscope {
@@ -58,6 +61,8 @@ private:
 
     SampleSource source_;
     QIcon icon_;
+    // The value fields for sample positions 0 to 6, found once: the refresh only sets text.
+    std::array<QLabel*, 7> valueFields_{};
     QMenu* systemMenu_ = nullptr;
     QBasicTimer refreshTimer_;
     bool initialised_ = false;
