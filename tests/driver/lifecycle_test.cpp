@@ -61,7 +61,7 @@ TEST_F(LifecycleTest, RepeatedInitMovesTheLinkToTheNewPort) {
     EXPECT_TRUE(showsValues({70, 60, 50, 40, 30, 20, 10}));
     EXPECT_TRUE(requestsStopped(first)) << "the first link's thread must be gone";
     EXPECT_TRUE(portIsFree(first)) << "the first port must be closed";
-    EXPECT_EQ(chirolink::testing::acquisitionThreadId() != 0, true);
+    EXPECT_NE(chirolink::testing::acquisitionThreadId(), 0) << "the new link runs its thread";
 }
 
 TEST_F(LifecycleTest, RepeatedInitOnTheSamePortStartsAfresh) {
