@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace chiroscope {
 
@@ -34,12 +35,26 @@ int scaled(int units, double base, int perBase) {
     return static_cast<int>(std::lround(units * base / perBase));
 }
 
-// Raises `base` until `length` units starting at `start` cover at least `needed` pixels.
-double raiseToFit(double base, int start, int length, int needed, int perBase) {
-    for (int step = 0; step < kMaxFitSteps; ++step) {
-        if (scaled(start + length, base, perBase) - scaled(start, base, perBase) >= needed) {
-            break;
-        }
+// One static text's box along one axis, in units, and the pixels its text needs there.
+struct Span {
+    int start;
+    int length;
+    int needed;
+};
+
+// Every span covers its pixels at `base`. Each edge is rounded on its own, so a larger base can
+// leave a span a pixel shorter: only a check of all spans together tells that a base fits.
+bool allFit(const std::vector<Span>& spans, double base, int perBase) {
+    return std::ranges::all_of(spans, [&](const Span& span) {
+        return scaled(span.start + span.length, base, perBase) -
+                   scaled(span.start, base, perBase) >=
+               span.needed;
+    });
+}
+
+// The smallest base from `base` up, in steps of kFitStep, at which every span fits.
+double raiseToFit(double base, const std::vector<Span>& spans, int perBase) {
+    for (int step = 0; step < kMaxFitSteps && !allFit(spans, base, perBase); ++step) {
         base += kFitStep;
     }
     return base;
@@ -93,18 +108,19 @@ DialogUnits DialogUnits::forFont(const QFont& font) {
 }
 
 DialogUnits DialogUnits::fitting(const QFont& font, const DialogTemplate& dialog) {
-    const DialogUnits defined = forFont(font);
-    double baseX = defined.baseX();
-    double baseY = defined.baseY();
+    std::vector<Span> across;
+    std::vector<Span> down;
     for (const ControlTemplate& control : dialog.controls) {
         if (control.kind != ControlKind::StaticText) {
             continue;
         }
         const QSize needed = textExtent(font, displayText(control));
-        baseX = raiseToFit(baseX, control.x, control.width, needed.width(), 4);
-        baseY = raiseToFit(baseY, control.y, control.height, needed.height(), 8);
+        across.push_back({control.x, control.width, needed.width()});
+        down.push_back({control.y, control.height, needed.height()});
     }
-    return DialogUnits(baseX, baseY);
+    const DialogUnits defined = forFont(font);
+    return DialogUnits(raiseToFit(defined.baseX(), across, 4),
+                       raiseToFit(defined.baseY(), down, 8));
 }
 
 int DialogUnits::toPixelsX(int x) const {
