@@ -27,6 +27,10 @@ constexpr QSize kIconSize(32, 32);
 ReadoutDialog::ReadoutDialog(SampleSource source, QWidget* parent)
     : QDialog(parent), source_(source), icon_(loadIcon(kIdrMainFrame)) {
     buildDialog(*this, loadDialogTemplate(kIddChiroscope), icon_);
+    // The readout is the program's main window. On X11 Qt maps a parentless Qt::Dialog as a
+    // transient dialog, which task bars leave out; as a plain window it is listed there and
+    // keeps the caption bar and close box given above. exec() still runs it modally.
+    setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::Window);
     static_assert(std::tuple_size_v<decltype(valueFields_)> == kFieldForPosition.size());
     for (std::size_t position = 0; position < valueFields_.size(); ++position) {
         valueFields_[position] =

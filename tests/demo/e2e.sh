@@ -54,6 +54,16 @@ if [ "${1:-}" = "--scenario" ]; then
 
     [ "$shown_width x $shown_height" = "$width x $height" ] ||
         fail "window is ${shown_width}x$shown_height, the readout window is ${width}x$height"
+    # Task bars list normal top-level windows and leave out transient dialogs: the readout must
+    # be one of the former.
+    transient_for=$(xprop -id "$window" -notype WM_TRANSIENT_FOR)
+    [ "$transient_for" = "WM_TRANSIENT_FOR:  not found." ] ||
+        fail "the readout window is transient: $transient_for"
+    window_type=$(xprop -id "$window" -notype _NET_WM_WINDOW_TYPE)
+    [ "$window_type" = "_NET_WM_WINDOW_TYPE = _NET_WM_WINDOW_TYPE_NORMAL" ] ||
+        fail "the readout window is not a normal window: $window_type"
+    state=$(xprop -id "$window" -notype _NET_WM_STATE)
+    [[ $state != *_NET_WM_STATE_SKIP_TASKBAR* ]] || fail "the readout window skips the task bar: $state"
     # Every value field shows the glove's value, pixel for pixel as the program draws it.
     shows_values() {
         import -window "$window" "$work/shown.png"
@@ -101,7 +111,7 @@ fi
 # ---- Outside: emulators, namespace, display. ----
 [ $# -eq 5 ] || { echo "usage: $0 CASE CHIROSCOPE GLOVE_EMULATOR REFERENCE ARTIFACT_DIR" >&2; exit 2; }
 scenario=$1 chiroscope=$2 emulator=$3 reference=$4 artifacts=$5
-for tool in xvfb-run xdotool import convert compare unshare; do
+for tool in xvfb-run xdotool xprop import convert compare unshare; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed" >&2; exit 77; }
 done
 mkdir -p "$artifacts"

@@ -123,6 +123,19 @@ TEST(ReadoutDialog, OtherTimersChangeNothing) {
     EXPECT_EQ(fieldText(dialog, kIdcFinger1), "5");
 }
 
+// The program's main window: a plain window that task bars list, not a dialog (the end-to-end
+// test checks how X11 maps it), with the caption bar and close box of its template.
+TEST(ReadoutDialog, IsAPlainWindowWithCloseBoxButNoMinimiseOrMaximise) {
+    ReadoutDialog dialog(&sample);
+    EXPECT_EQ(dialog.windowType(), Qt::Window);
+    const Qt::WindowFlags flags = dialog.windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowSystemMenuHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+}
+
 TEST(ReadoutDialog, CarriesIcon128WithItsLargeAndSmallImages) {
     ReadoutDialog dialog(&sample);
     dialog.show();
