@@ -2,8 +2,10 @@
 # Builds the library, the emulator, the demo, the tests and the benchmarks, and runs every test.
 # Installs the Debian packages it needs first (sudo when not root).
 #
-# Usage: scripts/test.sh [--werror] [--sanitize thread|address]
+# Usage: scripts/test.sh [--werror] [--sanitize thread|address] [--repeat N]
 #   --werror             warnings fail the build (CI builds this way)
+#   --repeat N           then run the driver tests again, each N times in one process, so that
+#                        state one run leaves behind shows up in the next
 #   --sanitize thread    build and test under ThreadSanitizer
 #   --sanitize address   build and test under AddressSanitizer with UndefinedBehaviorSanitizer
 set -euo pipefail
@@ -11,11 +13,13 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 werror=OFF
 sanitize=""
+repeat=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --werror) werror=ON ;;
         --sanitize) sanitize=${2:?--sanitize needs thread or address}; shift ;;
-        *) echo "usage: $0 [--werror] [--sanitize thread|address]" >&2; exit 2 ;;
+        --repeat) repeat=${2:?--repeat needs a count}; shift ;;
+        *) echo "usage: $0 [--werror] [--sanitize thread|address] [--repeat N]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -31,3 +35,6 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 export ASAN_OPTIONS="detect_leaks=1 abort_on_error=0 ${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
 ctest --test-dir "$build" --output-on-failure --timeout 120
+if [ -n "$repeat" ]; then
+    GTEST_REPEAT="$repeat" ctest --test-dir "$build" -L driver --output-on-failure --timeout 300
+fi

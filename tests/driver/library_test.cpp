@@ -174,6 +174,11 @@ TEST(SharedLibraryTest, UnloadingWhileTheGloveIsQuietIsPromptToo) {
 }
 
 TEST(SharedLibraryTest, ChecksumErrorGoesToSyslogAtDebugLevel) {
+    {
+        const std::lock_guard lock(syslogMutex);
+        syslogLines.clear();
+        openlogCalls = 0;
+    }
     GloveEmulator glove;
     glove.setInstant(true);
     glove.setFixedValues({1, 2, 3, 4, 5, 6, 7});
