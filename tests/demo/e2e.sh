@@ -48,7 +48,7 @@ if [ "${1:-}" = "--scenario" ]; then
         xdotool windowfocus --sync "$window" key Return
         wait_for 5 bash -c "! kill -0 $pid 2>/dev/null" || fail "still running after the message box"
         ! xdotool search --name '^Chiroscope$' >/dev/null || fail "a window is left after the message box"
-        wait "$pid" || true
+        wait "$pid" || fail "chiroscope exited with status $?"
         exit 0
     fi
 
