@@ -47,15 +47,24 @@ extern "C" {
  * "/dev/ttyUSB0". The port is opened exclusively: a second opener, in this
  * process or another, fails.
  *
+ * A new open starts with an empty receive queue: bytes that were waiting in
+ * the port from an earlier user are discarded, once, before the first hello.
+ *
  * Returns 1 when the link is up and the thread runs, 0 otherwise: a missing,
  * busy or non-terminal port fails at once; a port where no glove answers
- * fails after about 1.2 s. A call after a success stops the running link
- * first (thread stopped, port closed) and then starts afresh on `port`.
- * Calls are serialised. NULL or "" gives 0.
+ * fails after about 1.2 s and gets back the settings it had (the three hello
+ * bytes have been sent). A call after a success stops the running link first:
+ * the exchange under way may finish, for at most about 0.4 s, then the thread
+ * is stopped and the port closed; the call then starts afresh on `port`.
+ * Calls are serialised. NULL or "" gives 0 (and stops a running link).
  *
  * If the port fails outright later (an adapter pulled out), the thread closes
- * it, keeps the last frame, and reopens the same name about every 250 ms;
- * frames flow again once the device is back.
+ * it and keeps the last frame; callers go on reading it. While the device is
+ * away the thread tries to open the same name about every 250 ms and writes
+ * nothing. Whatever holds the name when an open succeeds gets one hello: a
+ * glove that answers is polled again at once (fresh frames within about a
+ * second of its return); anything else gets its settings back, is closed at
+ * once and is left alone for 2 s before the next try.
  */
 CHIROLINK_API int32_t CHIROLINK_CALL GloveInit(const char* port);
 

@@ -68,27 +68,72 @@ Cycle exchange(platform::Handle port, std::uint8_t& hunt) {
     return Cycle::done;
 }
 
+// Closes the link's port after it failed; the thread goes on to reopen it. The handle is
+// cleared where fork() cannot see it half done.
+void dropPort() {
+    const platform::Handle port = linkState.port;
+    if (port != platform::kNoHandle) {
+        {
+            const std::lock_guard lock(portLock);
+            linkState.port = platform::kNoHandle;
+        }
+        platform::closePort(port);
+    }
+}
+
+// Opens the link's port again after it failed. Whatever holds the name now gets one hello and
+// is kept only when it answers as a glove does; anything else gets its settings back and is
+// closed at once. Returns how long to wait before the next try when it gives up.
+int reopen() {
+    {
+        const std::lock_guard lock(portLock);  // the open and its store, as one for fork()
+        linkState.port = platform::openPort(linkState.portName);
+    }
+    const platform::Handle port = linkState.port;
+    if (port == platform::kNoHandle) {
+        return protocol::kReopenIntervalMs;
+    }
+    const platform::SavedSettings saved = platform::configurePort(port);
+    if (sayHello(port, &linkState.wakeup).gloveAnswered()) {
+        return 0;
+    }
+    platform::restoreSettings(port, saved);
+    dropPort();
+    return protocol::kNotAGloveRetryMs;
+}
+
+// One turn of the loop: an exchange on an open port, or a try at reopening a failed one.
+// `waitMs` is how long to wait before the next try at reopening.
+void cycle(std::uint8_t& hunt, int& waitMs) {
+    if (linkState.port != platform::kNoHandle) {
+        if (exchange(linkState.port, hunt) == Cycle::portFailed) {
+            dropPort();
+            waitMs = protocol::kReopenIntervalMs;
+        }
+        return;
+    }
+    if (platform::waitForWakeup(linkState.wakeup, waitMs)) {
+        return;
+    }
+    waitMs = reopen();
+    if (waitMs == 0) {
+        hunt = 0;
+    }
+}
+
 }  // namespace
 
 void acquire() {
     std::uint8_t hunt = 0;  // anything but the header
+    int waitMs = protocol::kReopenIntervalMs;
     while (linkState.run.load(std::memory_order_acquire) != 0) {
-        if (linkState.port == platform::kNoHandle) {
-            // The port vanished (an adapter pulled out): try the same name again now and
-            // then, with the full line settings. The requests tell whether a glove is back.
-            if (platform::waitForWakeup(linkState.wakeup, protocol::kReopenIntervalMs)) {
-                continue;
-            }
-            linkState.port = platform::openPort(linkState.portName);
-            if (linkState.port != platform::kNoHandle) {
-                platform::configurePort(linkState.port);
-                hunt = 0;
-            }
-            continue;
-        }
-        if (exchange(linkState.port, hunt) == Cycle::portFailed) {
-            platform::closePort(linkState.port);
-            linkState.port = platform::kNoHandle;
+        try {
+            cycle(hunt, waitMs);
+        } catch (...) {
+            // Nothing in a cycle is meant to throw, but an exception must never end the host
+            // process from here: whatever went wrong, start over from a closed port.
+            dropPort();
+            waitMs = protocol::kReopenIntervalMs;
         }
     }
 }

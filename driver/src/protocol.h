@@ -20,8 +20,20 @@ inline constexpr std::size_t kChecksumIndex = 7;
 using Frame = std::array<std::uint8_t, kFrameSize>;
 
 inline constexpr int kHelloAttempts = 3;
-inline constexpr int kHelloPauseMs = 100;      // before reading the answer, and after a miss
-inline constexpr int kReopenIntervalMs = 250;  // between attempts to reopen a vanished port
+inline constexpr int kHelloPauseMs = 100;  // before reading the answer, and after a miss
+
+/// Every read and write gives up after 1 ms per byte plus 200 ms.
+constexpr int transferLimitMs(std::size_t bytes) {
+    return static_cast<int>(bytes) + 200;
+}
+/// The longest one exchange can take when nothing goes wrong: a header read that times out,
+/// then a frame read that times out.
+inline constexpr int kCycleLimitMs = transferLimitMs(1) + transferLimitMs(kFrameSize);
+
+inline constexpr int kReopenIntervalMs = 250;  // between attempts to open a vanished port
+// After a reopened port did not answer the hello: whatever holds the name now is not our
+// glove, and is left alone for a while.
+inline constexpr int kNotAGloveRetryMs = 2000;
 
 inline constexpr char kChecksumErrorLine[] = "Chirolink: Glove checksum error\n";
 

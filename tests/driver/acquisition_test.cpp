@@ -1,13 +1,17 @@
 // The acquisition thread against the emulator: frames, the checksum line, a quiet or lossy
 // glove, a port that vanishes and comes back.
+#include <fcntl.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <new>
 
 #include <ostream>
 
@@ -17,6 +21,36 @@
 #include "glove_emulator.h"
 #include "platform/platform.h"
 #include "sample.h"
+
+namespace {
+// The thread whose allocations fail, when not 0.
+std::atomic<pid_t> failingAllocationThread{0};
+}  // namespace
+
+// Allocation for this test program: fails on the thread the test names, for showing what the
+// library does with an exception on its own thread.
+void* operator new(std::size_t size) {
+    const pid_t failing = failingAllocationThread.load(std::memory_order_relaxed);
+    if (failing != 0 && failing == gettid()) {
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+// The pair of the allocation above: what it gets from malloc goes back to free.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+#pragma GCC diagnostic pop
 
 namespace chirolink {
 namespace {
@@ -215,8 +249,91 @@ TEST_F(AcquisitionTest, UnpluggedPortIsReopenedWithoutSpinning) {
 
         pluggable.setFixedValues({2, 2, 2, 2, 2, 2, 2});
         pluggable.plug();
-        EXPECT_TRUE(showsValues({2, 2, 2, 2, 2, 2, 2})) << "frames flow again with no call";
-        EXPECT_EQ(pluggable.countReceived(0x41), 1u) << "no second handshake";
+        EXPECT_TRUE(showsValues({2, 2, 2, 2, 2, 2, 2}, milliseconds(1500)))
+            << "frames flow again soon, with no call";
+        EXPECT_EQ(pluggable.countReceived(0x41), 2u) << "one hello to the device that came back";
+        GloveInit(nullptr);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(AcquisitionTest, ReopenedNameThatIsNoGloveIsLeftAsFound) {
+    char dir[] = "/tmp/chirolink-plug-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/ttyUSB0";
+    {
+        GloveEmulator pluggable(link);
+        pluggable.setInstant(true);
+        ASSERT_EQ(GloveInit(link.c_str()), 1);
+        ASSERT_TRUE(pluggable.waitForFrames(5, milliseconds(3000)));
+        pluggable.unplug();
+        {
+            // Another device takes the name: one that does not answer a hello, in settings
+            // of its own.
+            GloveEmulator modem(link);
+            modem.setSilent(true);
+            termios own{};
+            {
+                const platform::Handle line = open(link.c_str(), O_RDWR | O_NOCTTY);
+                ASSERT_GE(line, 0);
+                ASSERT_EQ(tcgetattr(static_cast<int>(line), &own), 0);
+                cfsetispeed(&own, B9600);
+                cfsetospeed(&own, B9600);
+                own.c_lflag |= ICANON | ECHO;
+                ASSERT_EQ(tcsetattr(static_cast<int>(line), TCSANOW, &own), 0);
+                close(static_cast<int>(line));
+            }
+            ASSERT_TRUE(modem.waitForReceived(0x41, 1, milliseconds(2000)));
+            std::this_thread::sleep_for(milliseconds(600));  // the hello's pause and read
+            EXPECT_EQ(modem.countReceived(kRequest), 0u) << "no requests for a stranger";
+            termios left{};
+            ASSERT_TRUE(modem.lineSettings(left));
+            EXPECT_EQ(cfgetispeed(&left), B9600) << "its settings must be put back";
+            EXPECT_NE(left.c_lflag & ICANON, 0u);
+            const platform::Handle ours = platform::openPort(link.c_str());
+            EXPECT_NE(ours, platform::kNoHandle) << "it must be closed, not kept locked";
+            if (ours != platform::kNoHandle) {
+                platform::closePort(ours);
+            }
+            // The next try comes only after a pause of two seconds.
+            const auto firstHello = modem.received().front().at;
+            ASSERT_TRUE(modem.waitForReceived(0x41, 2, milliseconds(4000)));
+            std::chrono::steady_clock::time_point secondHello{};
+            for (const auto& byte : modem.received()) {
+                if (byte.value == 0x41) {
+                    secondHello = byte.at;
+                }
+            }
+            EXPECT_GE(secondHello - firstHello, milliseconds(1900));
+            EXPECT_EQ(modem.countReceived(kRequest), 0u);
+            GloveInit(nullptr);
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(AcquisitionTest, ExceptionInTheThreadIsCaughtAndTheReopenTriedAgain) {
+    char dir[] = "/tmp/chirolink-plug-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/a-name-longer-than-short-strings";
+    {
+        GloveEmulator pluggable(link);
+        pluggable.setInstant(true);
+        pluggable.setFixedValues({1, 1, 1, 1, 1, 1, 1});
+        ASSERT_EQ(GloveInit(link.c_str()), 1);
+        ASSERT_TRUE(showsValues({1, 1, 1, 1, 1, 1, 1}));
+        const pid_t thread = chirolink::testing::acquisitionThreadId();
+        ASSERT_NE(thread, 0);
+
+        // Reopening needs memory for the device's path: every try now throws bad_alloc.
+        failingAllocationThread = thread;
+        pluggable.unplug();
+        pluggable.setFixedValues({2, 2, 2, 2, 2, 2, 2});
+        pluggable.plug();
+        std::this_thread::sleep_for(milliseconds(800));
+        failingAllocationThread = 0;
+        EXPECT_EQ(pluggable.countReceived(0x41), 1u) << "no reopen could have got through";
+        EXPECT_TRUE(showsValues({2, 2, 2, 2, 2, 2, 2})) << "the thread lives and tries again";
         GloveInit(nullptr);
     }
     std::filesystem::remove_all(dir);

@@ -1,9 +1,13 @@
 // GloveInit's open, handshake and failure paths, timed against the emulator.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <functional>
+#include <thread>
+#include <vector>
 
 #include <ostream>
 
@@ -20,6 +24,33 @@ namespace {
 using chirolink::testing::Clock;
 using chirolink::testing::millisecondsSince;
 using tools::GloveEmulator;
+
+// Puts the line into a terminal's ordinary settings (9600 baud, line editing, echo), as a
+// port that is no glove would have them, and returns them.
+termios giveOrdinarySettings(const GloveEmulator& glove) {
+    termios settings{};
+    const int line = open(glove.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (line >= 0) {
+        tcgetattr(line, &settings);
+        settings.c_lflag |= ICANON | ECHO | ISIG;
+        settings.c_iflag |= ICRNL | IXON;
+        settings.c_oflag |= OPOST;
+        settings.c_cc[VMIN] = 1;
+        cfsetispeed(&settings, B9600);
+        cfsetospeed(&settings, B9600);
+        tcsetattr(line, TCSANOW, &settings);
+        tcgetattr(line, &settings);
+        close(line);
+    }
+    return settings;
+}
+
+bool sameSettings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && cfgetispeed(&a) == cfgetispeed(&b) &&
+           cfgetospeed(&a) == cfgetospeed(&b) && a.c_cc[VMIN] == b.c_cc[VMIN] &&
+           a.c_cc[VTIME] == b.c_cc[VTIME];
+}
 
 class HandshakeTest : public ::testing::Test {
 protected:
@@ -48,6 +79,7 @@ TEST_P(HandshakeCaseTest, ResultHelloCountAndTiming) {
     GloveEmulator glove;
     glove.dropReplyEvery(1);  // no frames: only the handshake is watched
     c.setUp(glove);
+    const termios found = giveOrdinarySettings(glove);
 
     const auto start = Clock::now();
     EXPECT_EQ(GloveInit(glove.path().c_str()), c.result);
@@ -61,6 +93,9 @@ TEST_P(HandshakeCaseTest, ResultHelloCountAndTiming) {
         const platform::Handle again = platform::openPort(glove.path().c_str());
         EXPECT_NE(again, platform::kNoHandle) << "a failed handshake must close the port";
         platform::closePort(again);
+        termios left{};
+        ASSERT_TRUE(glove.lineSettings(left));
+        EXPECT_TRUE(sameSettings(left, found)) << "a port that is no glove gets its settings back";
     }
 }
 
@@ -72,6 +107,15 @@ INSTANTIATE_TEST_SUITE_P(
                       99 + 401, 1400},
         HandshakeCase{"AnswersThirdHello", [](GloveEmulator& g) { g.answerHelloFrom(3); }, 1, 3,
                       99 + 2 * 401, 2000},
+        HandshakeCase{"JunkQueuedBeforeTheOpen",
+                      [](GloveEmulator& g) {
+                          // More than the link reads: what waited before the open is not an
+                          // answer to this link's hello.
+                          g.setInstant(true);
+                          g.sendRaw(std::vector<std::uint8_t>(4096, 0x21));
+                          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                      },
+                      1, 1, 99, 700},
         HandshakeCase{"Silent", [](GloveEmulator& g) { g.setSilent(true); }, 0, 3, 1200, 2600},
         HandshakeCase{"WrongAnswer", [](GloveEmulator& g) { g.setHelloAnswer(0x21); }, 0, 3,
                       3 * 200, 2600}),

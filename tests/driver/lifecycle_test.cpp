@@ -2,7 +2,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <future>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +79,32 @@ TEST_F(LifecycleTest, RepeatedInitOnTheSamePortStartsAfresh) {
     EXPECT_TRUE(showsValues({4, 4, 4, 4, 4, 4, 4}));
 }
 
+TEST_F(LifecycleTest, RepeatedInitStopsWithinACycleOnABabblingLine) {
+    ASSERT_EQ(GloveInit(first.path().c_str()), 1);
+    ASSERT_TRUE(showsValues({1, 2, 3, 4, 5, 6, 7}));
+    // The glove stops answering and the line carries a byte every 20 ms, never a header: the
+    // header hunt alone would go on for good.
+    first.setSilent(true);
+    std::atomic<bool> babbling{true};
+    std::thread babble([&] {
+        while (babbling) {
+            first.sendRaw({0x00});
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+    });
+    std::this_thread::sleep_for(milliseconds(300));
+
+    const auto start = chirolink::testing::Clock::now();
+    auto stopped = std::async(std::launch::async, [] { return GloveInit(nullptr); });
+    const bool returned = stopped.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    const double took = chirolink::testing::millisecondsSince(start);
+    babbling = false;  // lets a stop that waits for the hunt end after all
+    babble.join();
+    EXPECT_TRUE(returned) << "GloveInit must not wait for a hunt that never ends";
+    EXPECT_EQ(stopped.get(), 0);
+    EXPECT_LT(took, 1500.0) << "409 ms for the exchange under way, then the thread is woken";
+}
+
 TEST_F(LifecycleTest, FailedRepeatedInitLeavesNoLinkRunning) {
     ASSERT_EQ(GloveInit(first.path().c_str()), 1);
     ASSERT_TRUE(showsValues({1, 2, 3, 4, 5, 6, 7}));
@@ -104,23 +132,36 @@ TEST_F(LifecycleTest, ProcessEndsPromptlyWithTheThreadRunning) {
     EXPECT_TRUE(portIsFree(first));
 }
 
-TEST_F(LifecycleTest, ForkedChildEndsWithoutTouchingTheParentsLink) {
+TEST_F(LifecycleTest, ForkedChildHoldsNothingOfTheParentsLink) {
     ASSERT_EQ(GloveInit(first.path().c_str()), 1);
     ASSERT_TRUE(showsValues({1, 2, 3, 4, 5, 6, 7}));
+    int release[2];
+    ASSERT_EQ(pipe(release), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // A worker that outlives what the parent does with its link next.
         inForkedChild = true;
-        alarm(5);  // a child that tried to join a thread it does not have would hang here
-        std::exit(0);
+        alarm(10);
+        close(release[1]);
+        char byte = 0;
+        [[maybe_unused]] const auto got = read(release[0], &byte, 1);
+        std::exit(0);  // a child that tried to join a thread it does not have would hang here
     }
+    close(release[0]);
+    const std::size_t frames = first.framesSent();
+    EXPECT_TRUE(first.waitForFrames(frames + 10, milliseconds(3000))) << "the link runs on";
+
+    // The parent starts its link afresh on the same port while the child lives: the child's
+    // copies must not keep the port locked.
+    EXPECT_EQ(GloveInit(first.path().c_str()), 1) << "the child still holds the port";
+
+    close(release[1]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-
-    EXPECT_FALSE(portIsFree(first)) << "the child must not release the parent's port";
-    const std::size_t frames = first.framesSent();
-    EXPECT_TRUE(first.waitForFrames(frames + 10, milliseconds(3000))) << "the link runs on";
+    const std::size_t later = first.framesSent();
+    EXPECT_TRUE(first.waitForFrames(later + 10, milliseconds(3000))) << "the child's end left it";
 }
 
 TEST_F(LifecycleTest, ThreadThatCannotStartGivesZeroAndClosesThePort) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include <ostream>
 
@@ -160,18 +161,19 @@ TEST_F(PortTest, ReadOnSilentLineTimesOutWithoutError) {
     }
 }
 
-TEST_F(PortTest, ReadsBytesThatWereWaitingBeforeTheOpen) {
+TEST_F(PortTest, OpenDiscardsWhatWasQueuedBeforeItAndNothingAfter) {
     glove.setInstant(true);
-    glove.sendRaw({0x12, 0x34});
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    glove.sendRaw(std::vector<std::uint8_t>(4096, 0x12));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     port = openPort(glove.path().c_str());
     ASSERT_NE(port, kNoHandle);
     configurePort(port);
+    glove.sendRaw({0x34, 0x56});
     std::uint8_t data[2] = {};
     const auto got = readPort(port, data, 2, nullptr);
     EXPECT_EQ(got.status, Transfer::complete);
-    EXPECT_EQ(data[0], 0x12);
-    EXPECT_EQ(data[1], 0x34);
+    EXPECT_EQ(data[0], 0x34);
+    EXPECT_EQ(data[1], 0x56);
 }
 
 TEST_F(PortTest, WritesAndReadsAnExchange) {

@@ -17,12 +17,24 @@ inline constexpr Handle kNoHandle = -1;
 /// Opens the serial port `name` for reading and writing, exclusively, without creating
 /// anything. "COMn" (any case, n >= 1) is the n-th serial port; any other name is a device
 /// path used as given. Fails (kNoHandle) when the device is missing, busy, or not a terminal.
+/// A new open starts with an empty receive queue, as a real serial port does after its last
+/// close: bytes left over from an earlier user are discarded here, and only here.
 Handle openPort(const char* name);
 
+/// The port's settings as configurePort found them. What it holds is the platform's own.
+struct SavedSettings {
+    alignas(8) unsigned char data[256];
+    bool valid = false;
+};
+
 /// Puts the port into 19200 baud, 8 data bits, no parity, 1 stop bit, raw binary mode,
-/// no flow control, DTR and RTS on. Results are not examined: the handshake decides.
-/// Neither queue is flushed.
-void configurePort(Handle port);
+/// no flow control, DTR and RTS on, and returns what it replaced. Results are not examined:
+/// the handshake decides. Neither queue is flushed.
+SavedSettings configurePort(Handle port);
+
+/// Puts back what configurePort replaced (nothing when `saved` is not valid), for a port that
+/// turned out not to be a glove.
+void restoreSettings(Handle port, const SavedSettings& saved);
 
 #ifndef _WIN32
 /// The device path that a port name stands for: "COMn" gives "/dev/ttyS<n-1>", anything
@@ -31,6 +43,10 @@ std::string devicePath(const char* name);
 #endif
 
 void closePort(Handle port);
+
+/// Closes this process's copy of a handle and nothing else: for a forked child, whose copies
+/// share the device with the parent that still uses it.
+void closeInheritedCopy(Handle handle);
 
 /// Lets one thread cut short another's port transfers and waits.
 struct Wakeup {
@@ -74,7 +90,9 @@ struct Thread {
     bool running = false;
 };
 bool startThread(Thread& thread, void (*body)());
-void joinThread(Thread& thread);
+/// Waits for the thread to end, at most `milliseconds` when that is not negative. Returns true
+/// once it has ended and is joined.
+bool joinThread(Thread& thread, int milliseconds = -1);
 
 /// Runs `prepare` in the forking thread before fork(), `parent` after it in the parent, and
 /// `child` in the child. Returns false when the handlers could not be installed.

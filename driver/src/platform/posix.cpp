@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "platform.h"
+#include "protocol.h"
 
 namespace chirolink::platform {
 namespace {
@@ -61,8 +62,7 @@ int fd(Handle handle) {
 template <typename Move>
 TransferResult transfer(Handle port, std::size_t size, short ready, const Wakeup* wakeup,
                         Move move) {
-    // Total limit of one transfer: 1 ms per byte plus 200 ms.
-    const timespec deadline = later(now(), static_cast<long>(size) + 200);
+    const timespec deadline = later(now(), protocol::transferLimitMs(size));
     std::size_t done = 0;
     while (done < size) {
         timespec left{};
@@ -157,12 +157,20 @@ Handle openPort(const char* name) {
         close(port);
         return kNoHandle;
     }
+    // A serial port drops what it received when its last user closes it; a pseudo-terminal
+    // or a port held open elsewhere keeps it. Either way, what is queued now was meant for
+    // somebody else.
+    tcflush(port, TCIFLUSH);
     return port;
 }
 
-void configurePort(Handle port) {
+SavedSettings configurePort(Handle port) {
+    SavedSettings saved;
+    static_assert(sizeof(termios) <= sizeof(saved.data));
     termios settings{};
     if (tcgetattr(fd(port), &settings) == 0) {
+        std::memcpy(saved.data, &settings, sizeof settings);
+        saved.valid = true;
         // Binary: every byte passes unchanged, no signals, no echo, no flow control.
         settings.c_iflag &= ~static_cast<tcflag_t>(BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
                                                    ICRNL | IUCLC | INPCK | IXON | IXOFF | IXANY);
@@ -181,6 +189,15 @@ void configurePort(Handle port) {
     // Pseudo-terminals have no modem lines and refuse this; that is fine.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd(port), TIOCMBIS, &lines);
+    return saved;
+}
+
+void restoreSettings(Handle port, const SavedSettings& saved) {
+    if (saved.valid) {
+        termios settings{};
+        std::memcpy(&settings, saved.data, sizeof settings);
+        tcsetattr(fd(port), TCSANOW, &settings);
+    }
 }
 
 void closePort(Handle port) {
@@ -188,6 +205,12 @@ void closePort(Handle port) {
     // the next opener is not refused while somebody else still holds the device.
     ioctl(fd(port), TIOCNXCL);
     close(fd(port));
+}
+
+void closeInheritedCopy(Handle handle) {
+    if (handle != kNoHandle) {
+        close(fd(handle));
+    }
 }
 
 TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const Wakeup* wakeup) {
@@ -269,11 +292,28 @@ bool startThread(Thread& thread, void (*body)()) {
     return true;
 }
 
-void joinThread(Thread& thread) {
-    if (thread.running) {
-        pthread_join(static_cast<pthread_t>(thread.id), nullptr);
-        thread.running = false;
+bool joinThread(Thread& thread, int milliseconds) {
+    if (!thread.running) {
+        return true;
     }
+    const auto id = static_cast<pthread_t>(thread.id);
+    if (milliseconds < 0) {
+        pthread_join(id, nullptr);
+    } else {
+        // The join's deadline is on the wall clock; a step of the clock meanwhile only moves
+        // the moment the caller stops waiting politely.
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline = later(deadline, milliseconds);
+        int result = 0;
+        while ((result = pthread_timedjoin_np(id, nullptr, &deadline)) == EINTR) {
+        }
+        if (result != 0) {
+            return false;
+        }
+    }
+    thread.running = false;
+    return true;
 }
 
 bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)()) {
