@@ -6,6 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -140,6 +142,39 @@ void BM_InstantExchangesBesideRawLoop(benchmark::State& state) {
     state.counters["library_to_raw"] = library / raw;
 }
 BENCHMARK(BM_InstantExchangesBesideRawLoop)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A repeated GloveInit while the glove has gone quiet and the line carries a byte every 20 ms
+// that is never a header: how long stopping the running link takes, the worst of the tries.
+void BM_StopOnABabblingLine(benchmark::State& state) {
+    GloveEmulator glove;
+    double worstMs = 0;
+    for (auto _ : state) {
+        glove.setSilent(false);
+        if (GloveInit(glove.path().c_str()) != 1) {
+            state.SkipWithError("GloveInit failed");
+            return;
+        }
+        glove.waitForFrames(glove.framesSent() + 5, std::chrono::milliseconds(2000));
+        glove.setSilent(true);
+        std::atomic<bool> babbling{true};
+        std::thread babble([&] {
+            while (babbling) {
+                glove.sendRaw({0x00});
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const auto start = Clock::now();
+        GloveInit(nullptr);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        state.SetIterationTime(ms / 1000.0);
+        worstMs = std::max(worstMs, ms);
+        babbling = false;
+        babble.join();
+    }
+    state.counters["worst_stop_ms"] = worstMs;
+}
+BENCHMARK(BM_StopOnABabblingLine)->Iterations(100)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_GloveGetData(benchmark::State& state) {
     int32_t index = 0;
