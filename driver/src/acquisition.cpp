@@ -77,7 +77,7 @@ void dropPort() {
             const std::lock_guard lock(portLock);
             linkState.port = platform::kNoHandle;
         }
-        platform::closePort(port);
+        platform::closePort(port, linkState.saved);
     }
 }
 
@@ -93,11 +93,11 @@ int reopen() {
     if (port == platform::kNoHandle) {
         return protocol::kReopenIntervalMs;
     }
-    const platform::SavedSettings saved = platform::configurePort(port);
+    linkState.saved = platform::configurePort(port);
     if (sayHello(port, &linkState.wakeup).gloveAnswered()) {
         return 0;
     }
-    platform::restoreSettings(port, saved);
+    platform::restoreSettings(port, linkState.saved);
     dropPort();
     return protocol::kNotAGloveRetryMs;
 }

@@ -61,7 +61,7 @@ void stopLink(Stop how) {
         }
     }
     if (linkState.port != kNoHandle) {
-        platform::closePort(linkState.port);
+        platform::closePort(linkState.port, linkState.saved);
         linkState.port = kNoHandle;
     }
     platform::destroyWakeup(linkState.wakeup);
@@ -116,7 +116,7 @@ void unlockAfterFork() {
 // Closes a port that turned out not to be a glove, with its settings put back as found.
 void giveBack(platform::Handle port, const platform::SavedSettings& saved) {
     platform::restoreSettings(port, saved);
-    platform::closePort(port);
+    platform::closePort(port, saved);
 }
 
 int32_t initialise(const char* port) {
@@ -140,6 +140,7 @@ int32_t initialise(const char* port) {
     }
     std::strcpy(linkState.portName, port);
     linkState.port = handle;
+    linkState.saved = saved;
     linkState.run.store(1, std::memory_order_release);
     if (!platform::startThread(linkState.thread, acquire)) {
         linkState.port = kNoHandle;

@@ -13,6 +13,8 @@ struct Link {
     /// The open port; owned by the acquisition thread while it runs, by GloveInit otherwise.
     /// Changed only under `portLock`, so that fork() sees it either open and stored or closed.
     platform::Handle port = platform::kNoHandle;
+    /// What configuring `port` replaced, put back when the port is closed.
+    platform::SavedSettings saved;
     /// Nonzero while the acquisition thread is to keep cycling.
     std::atomic<std::int32_t> run{0};
     /// Signalled to cut the thread's waits short when the link stops.

@@ -331,8 +331,8 @@ TEST_F(AcquisitionTest, ExceptionInTheThreadIsCaughtAndTheReopenTriedAgain) {
         pluggable.setFixedValues({2, 2, 2, 2, 2, 2, 2});
         pluggable.plug();
         std::this_thread::sleep_for(milliseconds(800));
-        failingAllocationThread = 0;
         EXPECT_EQ(pluggable.countReceived(0x41), 1u) << "no reopen could have got through";
+        failingAllocationThread = 0;
         EXPECT_TRUE(showsValues({2, 2, 2, 2, 2, 2, 2})) << "the thread lives and tries again";
         GloveInit(nullptr);
     }

@@ -1,11 +1,16 @@
 // The POSIX serial layer against real pseudo-terminals with the glove emulator behind them.
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -16,6 +21,44 @@
 #include "glove_emulator.h"
 #include "platform/platform.h"
 #include "support.h"
+
+namespace {
+
+// Stands in for a serial driver's TIOCGSERIAL and TIOCSSERIAL on one descriptor: these
+// machines have no USB serial adapter, and pseudo-terminals refuse both requests.
+struct SerialDriverDouble {
+    std::mutex mutex;
+    int fd = -1;  // the port it answers for; other descriptors reach the real ioctl
+    int flags = 0;
+};
+SerialDriverDouble serialDriver;
+
+}  // namespace
+
+// This program's definition comes first in symbol lookup, so the platform layer's ioctl calls
+// land here.
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    if (request == TIOCGSERIAL || request == TIOCSSERIAL) {
+        const std::lock_guard lock(serialDriver.mutex);
+        if (fd == serialDriver.fd) {
+            auto* serial = static_cast<serial_struct*>(argument);
+            if (request == TIOCGSERIAL) {
+                *serial = serial_struct{};
+                serial->flags = serialDriver.flags;
+            } else {
+                serialDriver.flags = serial->flags;
+            }
+            return 0;
+        }
+    }
+    using Ioctl = int (*)(int, unsigned long, ...);
+    static const auto real = reinterpret_cast<Ioctl>(dlsym(RTLD_NEXT, "ioctl"));
+    return real(fd, request, argument);
+}
 
 namespace chirolink::platform {
 namespace {
@@ -142,6 +185,48 @@ TEST_F(PortTest, ConfiguresRawLineOverDifferentSettings) {
     EXPECT_EQ(line.c_cc[VMIN], 0);
     EXPECT_EQ(line.c_cc[VTIME], 0);
 }
+
+struct LatencyCase {
+    const char* name;
+    int flagsFound;
+};
+
+void PrintTo(const LatencyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LowLatencyTest : public PortTest, public ::testing::WithParamInterface<LatencyCase> {
+protected:
+    void TearDown() override {
+        const std::lock_guard lock(serialDriver.mutex);
+        serialDriver.fd = -1;
+    }
+    static int driverFlags() {
+        const std::lock_guard lock(serialDriver.mutex);
+        return serialDriver.flags;
+    }
+};
+
+TEST_P(LowLatencyTest, IsAskedForWhileOpenAndPutBackAsFound) {
+    port = openPort(glove.path().c_str());
+    ASSERT_NE(port, kNoHandle);
+    {
+        const std::lock_guard lock(serialDriver.mutex);
+        serialDriver.fd = static_cast<int>(port);
+        serialDriver.flags = GetParam().flagsFound;
+    }
+    const SavedSettings saved = configurePort(port);
+    EXPECT_EQ(driverFlags(), GetParam().flagsFound | ASYNC_LOW_LATENCY);
+    closePort(port, saved);
+    port = kNoHandle;
+    EXPECT_EQ(driverFlags(), GetParam().flagsFound);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, LowLatencyTest,
+                         ::testing::Values(LatencyCase{"FlagOff", ASYNC_SKIP_TEST},
+                                           LatencyCase{"FlagAlreadyOn",
+                                                       ASYNC_LOW_LATENCY | ASYNC_SKIP_TEST}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(PortTest, ReadOnSilentLineTimesOutWithoutError) {
     glove.setSilent(true);

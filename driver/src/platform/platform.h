@@ -21,19 +21,20 @@ inline constexpr Handle kNoHandle = -1;
 /// close: bytes left over from an earlier user are discarded here, and only here.
 Handle openPort(const char* name);
 
-/// The port's settings as configurePort found them. What it holds is the platform's own.
+/// The port's settings as configurePort found them. What it holds is the platform's own;
+/// all zero (as constructed) means nothing was saved.
 struct SavedSettings {
-    alignas(8) unsigned char data[256];
-    bool valid = false;
+    alignas(8) unsigned char data[256] = {};
 };
 
 /// Puts the port into 19200 baud, 8 data bits, no parity, 1 stop bit, raw binary mode,
-/// no flow control, DTR and RTS on, and returns what it replaced. Results are not examined:
-/// the handshake decides. Neither queue is flushed.
+/// no flow control, DTR and RTS on, asks the driver for its lowest receive latency where it
+/// has such a setting, and returns what it replaced. Results are not examined: the handshake
+/// decides. Neither queue is flushed.
 SavedSettings configurePort(Handle port);
 
-/// Puts back what configurePort replaced (nothing when `saved` is not valid), for a port that
-/// turned out not to be a glove.
+/// Puts back the line settings that configurePort replaced, for a port that turned out not to
+/// be a glove.
 void restoreSettings(Handle port, const SavedSettings& saved);
 
 #ifndef _WIN32
@@ -42,7 +43,9 @@ void restoreSettings(Handle port, const SavedSettings& saved);
 std::string devicePath(const char* name);
 #endif
 
-void closePort(Handle port);
+/// Closes the port. Driver settings that outlive the open (the receive latency) are put back
+/// as `saved` says they were found.
+void closePort(Handle port, const SavedSettings& saved = SavedSettings{});
 
 /// Closes this process's copy of a handle and nothing else: for a forked child, whose copies
 /// share the device with the parent that still uses it.

@@ -1,5 +1,6 @@
 // POSIX (Linux) serial ports, threads, sleeping and the debug line.
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -164,13 +165,31 @@ Handle openPort(const char* name) {
     return port;
 }
 
+namespace {
+
+// What configurePort found, kept in SavedSettings.
+struct Found {
+    termios line;
+    int serialFlags;
+    bool haveLine;
+    bool haveSerial;
+};
+static_assert(sizeof(Found) <= sizeof(SavedSettings::data));
+
+Found found(const SavedSettings& saved) {
+    Found what;
+    std::memcpy(&what, saved.data, sizeof what);
+    return what;
+}
+
+}  // namespace
+
 SavedSettings configurePort(Handle port) {
-    SavedSettings saved;
-    static_assert(sizeof(termios) <= sizeof(saved.data));
+    Found what{};
     termios settings{};
     if (tcgetattr(fd(port), &settings) == 0) {
-        std::memcpy(saved.data, &settings, sizeof settings);
-        saved.valid = true;
+        what.line = settings;
+        what.haveLine = true;
         // Binary: every byte passes unchanged, no signals, no echo, no flow control.
         settings.c_iflag &= ~static_cast<tcflag_t>(BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
                                                    ICRNL | IUCLC | INPCK | IXON | IXOFF | IXANY);
@@ -189,18 +208,38 @@ SavedSettings configurePort(Handle port) {
     // Pseudo-terminals have no modem lines and refuse this; that is fine.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd(port), TIOCMBIS, &lines);
+    // USB serial adapters hold received bytes until a latency timer runs out (16 ms on FTDI
+    // chips), far longer than a whole exchange takes on the line; with the low-latency flag
+    // the FTDI driver uses 1 ms. Drivers without the setting refuse it, which is fine.
+    serial_struct serial{};
+    if (ioctl(fd(port), TIOCGSERIAL, &serial) == 0) {
+        what.serialFlags = serial.flags;
+        what.haveSerial = true;
+        if ((serial.flags & ASYNC_LOW_LATENCY) == 0) {
+            serial.flags |= ASYNC_LOW_LATENCY;
+            ioctl(fd(port), TIOCSSERIAL, &serial);
+        }
+    }
+    SavedSettings saved;
+    std::memcpy(saved.data, &what, sizeof what);
     return saved;
 }
 
 void restoreSettings(Handle port, const SavedSettings& saved) {
-    if (saved.valid) {
-        termios settings{};
-        std::memcpy(&settings, saved.data, sizeof settings);
-        tcsetattr(fd(port), TCSANOW, &settings);
+    const Found what = found(saved);
+    if (what.haveLine) {
+        tcsetattr(fd(port), TCSANOW, &what.line);
     }
 }
 
-void closePort(Handle port) {
+void closePort(Handle port, const SavedSettings& saved) {
+    const Found what = found(saved);
+    serial_struct serial{};
+    if (what.haveSerial && (what.serialFlags & ASYNC_LOW_LATENCY) == 0 &&
+        ioctl(fd(port), TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) != 0) {
+        serial.flags &= ~ASYNC_LOW_LATENCY;
+        ioctl(fd(port), TIOCSSERIAL, &serial);
+    }
     // The exclusive flag belongs to the terminal, not to this descriptor: clear it so that
     // the next opener is not refused while somebody else still holds the device.
     ioctl(fd(port), TIOCNXCL);
