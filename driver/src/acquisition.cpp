@@ -22,6 +22,7 @@ Cycle exchange(platform::Handle port, std::uint8_t& hunt) {
     if (sent.status == Transfer::woken) {
         return Cycle::done;
     }
+    platform::expectAnswer(port, 1 + protocol::kFrameSize);
 
     // Header hunt: bytes other than the header are skipped one by one. A read that times
     // out ends the hunt only while the hunt byte still holds the previous cycle's header

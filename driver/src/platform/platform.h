@@ -80,6 +80,11 @@ TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const
 TransferResult writePort(Handle port, const std::uint8_t* data, std::size_t size,
                          const Wakeup* wakeup);
 
+/// Tells the port how many bytes the answer to what was just written has in all, so that a
+/// platform that can may wake the reader once for the whole answer instead of once a byte.
+/// Reads keep their limits and still return what came when one runs out.
+void expectAnswer(Handle port, std::size_t bytes);
+
 /// Sleeps `milliseconds`, or less when `wakeup` is signalled. Returns true when woken.
 bool waitForWakeup(const Wakeup& wakeup, int milliseconds);
 

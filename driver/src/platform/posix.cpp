@@ -263,6 +263,8 @@ TransferResult writePort(Handle port, const std::uint8_t* data, std::size_t size
                     [&](std::size_t done) { return write(fd(port), data + done, size - done); });
 }
 
+void expectAnswer(Handle, std::size_t) {}
+
 bool createWakeup(Wakeup& wakeup) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
