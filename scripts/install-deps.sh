@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
-# Usage: scripts/install-deps.sh [build|run|test]   (test includes everything)
+# Usage: scripts/install-deps.sh [build|run|test|windows]
+#   test: everything the Linux build and its tests need
+#   windows: what test needs, plus the MinGW-w64 cross compilers for 32-bit and 64-bit Windows
+#            and Wine (64-bit, and 32-bit through Debian's i386 architecture) to run their tests
 set -euo pipefail
 
 what=${1:-test}
@@ -12,7 +15,13 @@ case "$what" in
         packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
                    clang-format) ;;
-    *) echo "usage: $0 [build|run|test]" >&2; exit 2 ;;
+    windows)
+        packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev
+                   util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
+                   clang-format
+                   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+                   wine wine64 wine32:i386 fonts-wine python3) ;;
+    *) echo "usage: $0 [build|run|test|windows]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -23,6 +32,10 @@ done
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+# wine32 comes from Debian's i386 architecture, which has to be known to dpkg first.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+fi
 echo "Installing: ${missing[*]}" >&2
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2

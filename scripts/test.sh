@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the library, the emulator, the demo, the tests and the benchmarks, and runs every test.
-# Installs the Debian packages it needs first (sudo when not root).
+# Builds the library, the emulator, the demo, the tests and the benchmarks, and runs every test;
+# without a sanitizer also the Windows build under Wine (scripts/test-windows.sh). Installs the
+# Debian packages it needs first (sudo when not root).
 #
 # Usage: scripts/test.sh [--werror] [--sanitize thread|address] [--repeat N]
 #   --werror             warnings fail the build (CI builds this way)
@@ -24,7 +25,11 @@ while [ $# -gt 0 ]; do
     shift
 done
 
-"$root/scripts/install-deps.sh" test
+if [ -z "$sanitize" ]; then
+    "$root/scripts/install-deps.sh" windows
+else
+    "$root/scripts/install-deps.sh" test
+fi
 
 build="$root/build/test${sanitize:+-$sanitize}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -37,4 +42,11 @@ export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 ${UBSAN_OPTIONS:-}"
 ctest --test-dir "$build" --output-on-failure --timeout 120
 if [ -n "$repeat" ]; then
     GTEST_REPEAT="$repeat" ctest --test-dir "$build" -L driver --output-on-failure --timeout 300
+fi
+# Windows has no sanitizers here: its stage runs in the plain mode only.
+if [ -z "$sanitize" ]; then
+    werror_flag=()
+    [ "$werror" = OFF ] || werror_flag=(--werror)
+    "$root/scripts/test-windows.sh" --emulator "$build/tools/glove-emulator/glove-emulator" \
+        --build-prefix "$build-windows" "${werror_flag[@]}"
 fi

@@ -43,9 +43,11 @@ extern "C" {
  * the acquisition thread.
  *
  * `port` is "COM1", "COM2", ... (any letter case; "COMn" stands for
- * /dev/ttyS<n-1> on Linux) or a device path used as given, such as
+ * /dev/ttyS<n-1> on Linux and is opened as "\\.\COMn" on Windows, so that
+ * COM10 and above work) or a device path used as given, such as
  * "/dev/ttyUSB0". The port is opened exclusively: a second opener, in this
- * process or another, fails.
+ * process or another, fails. Anything that is not a serial port (a file,
+ * NUL, a console) is closed at once without a byte written, and fails.
  *
  * A new open starts with an empty receive queue: bytes that were waiting in
  * the port from an earlier user are discarded, once, before the first hello.
@@ -65,6 +67,16 @@ extern "C" {
  * glove that answers is polled again at once (fresh frames within about a
  * second of its return); anything else gets its settings back, is closed at
  * once and is left alone for 2 s before the next try.
+ *
+ * A frame with a wrong checksum writes the line "Chirolink: Glove checksum
+ * error\n" to the platform's debug channel: syslog at LOG_DEBUG on Linux,
+ * OutputDebugStringA on Windows.
+ *
+ * Unloading: on Windows the acquisition thread holds a reference of its own
+ * to Chirolink.dll, so the library stays loaded while a link runs, even after
+ * the program's FreeLibrary; it is unloaded when the link stops (a later
+ * GloveInit, e.g. GloveInit(NULL)) and its last reference is gone, or with
+ * the process. On Linux, unloading stops the thread.
  */
 CHIROLINK_API int32_t CHIROLINK_CALL GloveInit(const char* port);
 

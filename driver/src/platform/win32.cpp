@@ -1,0 +1,282 @@
+// Windows serial ports, threads, sleeping and the debug line, on the Win32 calls.
+//
+// Transfers are synchronous: the port's time-outs (COMMTIMEOUTS) bound every read and write by
+// 1 ms per byte plus 200 ms, so the wakeup is looked at before and after each transfer, and a
+// stop waits at most for the transfer under way.
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "platform.h"
+#include "protocol.h"
+
+namespace chirolink::platform {
+namespace {
+
+constexpr DWORD kQueueSize = 256;
+
+HANDLE handleOf(Handle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+Handle fromHandle(HANDLE handle) {
+    return reinterpret_cast<Handle>(handle);
+}
+
+// "COMn" (any case, n from 1 on) gets the device namespace prefix: without it only COM1 to
+// COM9 open. Any other name is used as given.
+std::string devicePath(const char* name) {
+    const bool com = (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
+                     (name[2] == 'M' || name[2] == 'm') && name[3] >= '1' && name[3] <= '9';
+    if (com && std::strspn(name + 3, "0123456789") == std::strlen(name + 3)) {
+        return std::string("\\\\.\\") + name;
+    }
+    return name;
+}
+
+bool signalled(const Wakeup* wakeup) {
+    return wakeup != nullptr && wakeup->waitable != kNoHandle &&
+           WaitForSingleObject(handleOf(wakeup->waitable), 0) == WAIT_OBJECT_0;
+}
+
+// What configurePort found, kept in SavedSettings.
+struct Found {
+    DCB line;
+    COMMTIMEOUTS timeouts;
+    bool haveLine;
+    bool haveTimeouts;
+};
+static_assert(sizeof(Found) <= sizeof(SavedSettings::data));
+
+Found found(const SavedSettings& saved) {
+    Found what;
+    std::memcpy(&what, saved.data, sizeof what);
+    return what;
+}
+
+// Set at process exit, when the system has already ended every other thread.
+std::atomic<bool> processEnding{false};
+
+DWORD WINAPI runThread(LPVOID parameter) {
+    static_cast<Thread*>(parameter)->body();
+    // startThread took a reference to this library for the thread; it keeps the code mapped
+    // until this call, which drops it and ends the thread without returning into the library.
+    HMODULE module = nullptr;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&runThread), &module);
+    FreeLibraryAndExitThread(module, 0);
+}
+
+std::atomic<void (*)(const char*)> debugSink{nullptr};
+
+}  // namespace
+
+Handle openPort(const char* name) {
+    if (name == nullptr || *name == '\0') {
+        return kNoHandle;
+    }
+    const std::string path = devicePath(name);
+    const HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        return kNoHandle;
+    }
+    // Only a serial port is kept: NUL, CON, a disk file or a pipe open as well, and writing to
+    // them would do harm or at least something nobody asked for.
+    DCB line{};
+    line.DCBlength = sizeof line;
+    if (GetFileType(port) != FILE_TYPE_CHAR || !GetCommState(port, &line)) {
+        CloseHandle(port);
+        return kNoHandle;
+    }
+    // A serial driver starts every open with an empty receive queue; an emulated port need not.
+    PurgeComm(port, PURGE_RXCLEAR);
+    return fromHandle(port);
+}
+
+SavedSettings configurePort(Handle port) {
+    Found what{};
+    const HANDLE h = handleOf(port);
+    SetupComm(h, kQueueSize, kQueueSize);
+    what.haveTimeouts = GetCommTimeouts(h, &what.timeouts) != FALSE;
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 1000;
+    timeouts.ReadTotalTimeoutMultiplier = 1;
+    timeouts.ReadTotalTimeoutConstant = 200;
+    timeouts.WriteTotalTimeoutMultiplier = 1;
+    timeouts.WriteTotalTimeoutConstant = 200;
+    static_assert(protocol::transferLimitMs(1) == 1 * 1 + 200);
+    SetCommTimeouts(h, &timeouts);
+    DCB line{};
+    line.DCBlength = sizeof line;
+    if (GetCommState(h, &line)) {
+        what.line = line;
+        what.haveLine = true;
+        // Only these fields change; everything else stays as the port reported it.
+        line.BaudRate = CBR_19200;
+        line.ByteSize = 8;
+        line.Parity = NOPARITY;
+        line.StopBits = ONESTOPBIT;
+        line.fBinary = TRUE;
+        line.fDtrControl = DTR_CONTROL_ENABLE;
+        line.fRtsControl = RTS_CONTROL_ENABLE;
+        line.fOutxCtsFlow = FALSE;
+        line.fOutxDsrFlow = FALSE;
+        line.fOutX = FALSE;
+        line.fInX = FALSE;
+        SetCommState(h, &line);
+    }
+    // Receive latency is a setting of the adapter's driver (the FTDI latency timer lives in its
+    // registry keys), not of an open port: there is nothing to ask for here.
+    SavedSettings saved;
+    std::memcpy(saved.data, &what, sizeof what);
+    return saved;
+}
+
+void restoreSettings(Handle port, const SavedSettings& saved) {
+    Found what = found(saved);
+    if (what.haveLine) {
+        SetCommState(handleOf(port), &what.line);
+    }
+    if (what.haveTimeouts) {
+        SetCommTimeouts(handleOf(port), &what.timeouts);
+    }
+}
+
+void closePort(Handle port, const SavedSettings&) {
+    CloseHandle(handleOf(port));
+}
+
+// Windows has no fork(): nothing is ever inherited that way.
+void closeInheritedCopy(Handle) {}
+void closeInheritedCopy(const Wakeup&) {}
+
+TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const Wakeup* wakeup) {
+    if (signalled(wakeup)) {
+        return {Transfer::woken, 0};
+    }
+    DWORD done = 0;
+    if (!ReadFile(handleOf(port), data, static_cast<DWORD>(size), &done, nullptr)) {
+        return {Transfer::failed, done};
+    }
+    if (done == size) {
+        return {Transfer::complete, done};
+    }
+    return {signalled(wakeup) ? Transfer::woken : Transfer::timedOut, done};
+}
+
+TransferResult writePort(Handle port, const std::uint8_t* data, std::size_t size,
+                         const Wakeup* wakeup) {
+    if (signalled(wakeup)) {
+        return {Transfer::woken, 0};
+    }
+    DWORD done = 0;
+    if (!WriteFile(handleOf(port), data, static_cast<DWORD>(size), &done, nullptr)) {
+        return {Transfer::failed, done};
+    }
+    if (done == size) {
+        return {Transfer::complete, done};
+    }
+    return {signalled(wakeup) ? Transfer::woken : Transfer::timedOut, done};
+}
+
+void expectAnswer(Handle, std::size_t) {}
+
+bool createWakeup(Wakeup& wakeup) {
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
+        return false;
+    }
+    wakeup.waitable = fromHandle(event);
+    wakeup.signaller = wakeup.waitable;  // one event, waited on and set
+    return true;
+}
+
+void signalWakeup(const Wakeup& wakeup) {
+    if (wakeup.signaller != kNoHandle) {
+        SetEvent(handleOf(wakeup.signaller));
+    }
+}
+
+void destroyWakeup(Wakeup& wakeup) {
+    if (wakeup.waitable != kNoHandle) {
+        CloseHandle(handleOf(wakeup.waitable));
+    }
+    wakeup = {};
+}
+
+bool waitForWakeup(const Wakeup& wakeup, int milliseconds) {
+    return WaitForSingleObject(handleOf(wakeup.waitable), static_cast<DWORD>(milliseconds)) ==
+           WAIT_OBJECT_0;
+}
+
+void sleepMilliseconds(int milliseconds) {
+    Sleep(static_cast<DWORD>(milliseconds));
+}
+
+bool startThread(Thread& thread, void (*body)()) {
+    // The thread's own reference to this library, taken before it exists: a FreeLibrary by the
+    // host right after GloveInit returns then leaves the code mapped for as long as it runs.
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(&runThread), &module)) {
+        return false;
+    }
+    thread.body = body;
+    const HANDLE handle = CreateThread(nullptr, 0, runThread, &thread, 0, nullptr);
+    if (handle == nullptr) {
+        FreeLibrary(module);
+        return false;
+    }
+    thread.id = reinterpret_cast<std::uintptr_t>(handle);
+    thread.running = true;
+    return true;
+}
+
+bool joinThread(Thread& thread, int milliseconds) {
+    if (!thread.running) {
+        return true;
+    }
+    const HANDLE handle = reinterpret_cast<HANDLE>(thread.id);
+    // At process exit the system has already ended the thread, and the caller runs under the
+    // loader lock, where nothing may wait.
+    if (!processEnding.load(std::memory_order_acquire)) {
+        const DWORD patience = milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds);
+        if (WaitForSingleObject(handle, patience) != WAIT_OBJECT_0) {
+            return false;
+        }
+    }
+    CloseHandle(handle);
+    thread.running = false;
+    return true;
+}
+
+bool installForkHandlers(void (*)(), void (*)(), void (*)()) {
+    return true;  // no fork() here
+}
+
+void debugLine(const char* line) {
+    if (auto* sink = debugSink.load(std::memory_order_acquire)) {
+        sink(line);
+        return;
+    }
+    OutputDebugStringA(line);
+}
+
+void setDebugSink(void (*sink)(const char* line)) {
+    debugSink.store(sink, std::memory_order_release);
+}
+
+}  // namespace chirolink::platform
+
+// Notes only that the process is ending (a non-null `reserved` on detach); all other work at
+// unload is done by the library's unload hook, which runs after this.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved != nullptr) {
+        chirolink::platform::processEnding.store(true, std::memory_order_release);
+    }
+    return TRUE;
+}
