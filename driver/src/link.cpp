@@ -93,8 +93,7 @@ bool handshake(platform::Handle port) {
 // so that the child gets them free and the port handle is not half changed.
 void forgetLinkInChild() {
     platform::closeInheritedCopy(linkState.port);
-    platform::closeInheritedCopy(linkState.wakeup.waitable);
-    platform::closeInheritedCopy(linkState.wakeup.signaller);
+    platform::closeInheritedCopy(linkState.wakeup);
     linkState.port = kNoHandle;
     linkState.run.store(0, std::memory_order_relaxed);
     linkState.wakeup = {};

@@ -40,7 +40,15 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
-// The pair of the allocation above: what it gets from malloc goes back to free.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// The pair of the allocations above: what they get from malloc goes back to free.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* memory) noexcept {
@@ -274,14 +282,14 @@ TEST_F(AcquisitionTest, ReopenedNameThatIsNoGloveIsLeftAsFound) {
             modem.setSilent(true);
             termios own{};
             {
-                const platform::Handle line = open(link.c_str(), O_RDWR | O_NOCTTY);
+                const int line = open(link.c_str(), O_RDWR | O_NOCTTY);
                 ASSERT_GE(line, 0);
-                ASSERT_EQ(tcgetattr(static_cast<int>(line), &own), 0);
+                ASSERT_EQ(tcgetattr(line, &own), 0);
                 cfsetispeed(&own, B9600);
                 cfsetospeed(&own, B9600);
                 own.c_lflag |= ICANON | ECHO;
-                ASSERT_EQ(tcsetattr(static_cast<int>(line), TCSANOW, &own), 0);
-                close(static_cast<int>(line));
+                ASSERT_EQ(tcsetattr(line, TCSANOW, &own), 0);
+                close(line);
             }
             ASSERT_TRUE(modem.waitForReceived(0x41, 1, milliseconds(2000)));
             std::this_thread::sleep_for(milliseconds(600));  // the hello's pause and read

@@ -24,13 +24,18 @@
 
 namespace {
 
-// Stands in for a serial driver's TIOCGSERIAL and TIOCSSERIAL on one descriptor: these
-// machines have no USB serial adapter, and pseudo-terminals refuse both requests.
+// Stands in for a serial driver's TIOCGSERIAL and TIOCSSERIAL on one device: these machines
+// have no USB serial adapter, and pseudo-terminals refuse both requests.
 struct SerialDriverDouble {
     std::mutex mutex;
-    int fd = -1;  // the port it answers for; other descriptors reach the real ioctl
+    dev_t device = 0;  // the device it answers for; others reach the real ioctl
     int flags = 0;
 };
+
+bool isDevice(int fd, dev_t device) {
+    struct stat info {};
+    return device != 0 && fstat(fd, &info) == 0 && info.st_rdev == device;
+}
 SerialDriverDouble serialDriver;
 
 }  // namespace
@@ -44,7 +49,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     va_end(arguments);
     if (request == TIOCGSERIAL || request == TIOCSSERIAL) {
         const std::lock_guard lock(serialDriver.mutex);
-        if (fd == serialDriver.fd) {
+        if (isDevice(fd, serialDriver.device)) {
             auto* serial = static_cast<serial_struct*>(argument);
             if (request == TIOCGSERIAL) {
                 *serial = serial_struct{};
@@ -199,7 +204,7 @@ class LowLatencyTest : public PortTest, public ::testing::WithParamInterface<Lat
 protected:
     void TearDown() override {
         const std::lock_guard lock(serialDriver.mutex);
-        serialDriver.fd = -1;
+        serialDriver.device = 0;
     }
     static int driverFlags() {
         const std::lock_guard lock(serialDriver.mutex);
@@ -212,7 +217,9 @@ TEST_P(LowLatencyTest, IsAskedForWhileOpenAndPutBackAsFound) {
     ASSERT_NE(port, kNoHandle);
     {
         const std::lock_guard lock(serialDriver.mutex);
-        serialDriver.fd = static_cast<int>(port);
+        struct stat info {};
+        ASSERT_EQ(stat(glove.path().c_str(), &info), 0);
+        serialDriver.device = info.st_rdev;
         serialDriver.flags = GetParam().flagsFound;
     }
     const SavedSettings saved = configurePort(port);
@@ -273,6 +280,50 @@ TEST_F(PortTest, WritesAndReadsAnExchange) {
     ASSERT_EQ(got.status, Transfer::complete);
     const std::uint8_t expected[9] = {0x80, 1, 2, 3, 4, 5, 6, 7, 1 ^ 2 ^ 3 ^ 4 ^ 5 ^ 6 ^ 7};
     EXPECT_TRUE(std::equal(answer, answer + 9, expected));
+}
+
+TEST_F(PortTest, AnswerTakenInPiecesLeavesTheRestInOrder) {
+    port = openPort(glove.path().c_str());
+    ASSERT_NE(port, kNoHandle);
+    configurePort(port);
+    expectAnswer(port, 9);
+    glove.sendRaw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});  // paced like the line
+    std::uint8_t got[12] = {};
+    EXPECT_EQ(readPort(port, got, 1, nullptr).count, 1u);
+    EXPECT_EQ(readPort(port, got + 1, 8, nullptr).count, 8u);
+    EXPECT_EQ(readPort(port, got + 9, 3, nullptr).count, 3u) << "bytes after the answer stay";
+    for (std::uint8_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(got[i], i + 1);
+    }
+}
+
+TEST_F(PortTest, ReadWaitsOnlyForTheBytesStillNeeded) {
+    glove.setInstant(true);
+    port = openPort(glove.path().c_str());
+    ASSERT_NE(port, kNoHandle);
+    configurePort(port);
+    // Part of an answer comes: the read for its first byte waits for the whole answer, and at
+    // its limit takes what is there.
+    expectAnswer(port, 9);
+    glove.sendRaw({0x80, 1, 2, 3});
+    std::uint8_t frame[8] = {};
+    auto start = Clock::now();
+    ASSERT_EQ(readPort(port, frame, 1, nullptr).count, 1u);
+    EXPECT_LT(millisecondsSince(start), 700.0);
+    // The rest of it comes while the next read waits: that read must end as soon as the five
+    // bytes still needed are there, not run into its 208 ms limit waiting for a whole answer.
+    std::thread rest([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        glove.sendRaw({4, 5, 6, 7, 8});
+    });
+    start = Clock::now();
+    const auto got = readPort(port, frame, 8, nullptr);
+    const double took = millisecondsSince(start);
+    rest.join();
+    EXPECT_EQ(got.status, Transfer::complete);
+    EXPECT_EQ(frame[0], 1);
+    EXPECT_EQ(frame[7], 8);
+    EXPECT_LT(took, 150.0);
 }
 
 TEST_F(PortTest, HangUpIsAFailureNotATimeOut) {

@@ -9,8 +9,8 @@
 
 namespace chirolink::platform {
 
-/// An open serial port, or a waitable object: a file descriptor on POSIX, a HANDLE on Windows.
-/// Both systems use -1 for "none".
+/// An open serial port, or a waitable object: what the platform file makes of it (a port
+/// object with its receive buffer, a file descriptor, a HANDLE). -1 is "none" everywhere.
 using Handle = std::intptr_t;
 inline constexpr Handle kNoHandle = -1;
 
@@ -47,10 +47,6 @@ std::string devicePath(const char* name);
 /// as `saved` says they were found.
 void closePort(Handle port, const SavedSettings& saved = SavedSettings{});
 
-/// Closes this process's copy of a handle and nothing else: for a forked child, whose copies
-/// share the device with the parent that still uses it.
-void closeInheritedCopy(Handle handle);
-
 /// Lets one thread cut short another's port transfers and waits.
 struct Wakeup {
     Handle waitable = kNoHandle;
@@ -59,6 +55,11 @@ struct Wakeup {
 bool createWakeup(Wakeup& wakeup);
 void signalWakeup(const Wakeup& wakeup);
 void destroyWakeup(Wakeup& wakeup);
+
+/// Closes this process's copy of a port, or of a wakeup, and nothing else: for a forked
+/// child, whose copies share the device with the parent that still uses it.
+void closeInheritedCopy(Handle port);
+void closeInheritedCopy(const Wakeup& wakeup);
 
 enum class Transfer {
     complete,  ///< every byte went through

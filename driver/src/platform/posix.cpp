@@ -12,9 +12,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "platform.h"
 #include "protocol.h"
@@ -54,60 +56,105 @@ bool timeLeft(const timespec& deadline, timespec& left) {
     return left.tv_sec > 0 || (left.tv_sec == 0 && left.tv_nsec > 0);
 }
 
-int fd(Handle handle) {
+// A wakeup's ends are plain descriptors.
+int descriptor(Handle handle) {
     return static_cast<int>(handle);
 }
 
-// Moves bytes in one direction until all went through, the deadline passes, the port fails
-// or the wakeup is signalled. The port is non-blocking: poll says when to try.
-template <typename Move>
-TransferResult transfer(Handle port, std::size_t size, short ready, const Wakeup* wakeup,
-                        Move move) {
-    const timespec deadline = later(now(), protocol::transferLimitMs(size));
-    std::size_t done = 0;
-    while (done < size) {
+// Bytes read from the driver in one go: as many as the terminal layer holds for a reader, so
+// that a hunt through a burst of junk takes a read or two.
+constexpr std::size_t kReceiveBufferSize = 4096;
+
+// An open serial port: its descriptor, and the bytes read from it but not yet asked for.
+struct SerialPort {
+    int fd = -1;
+    // The settings configurePort put in place; from then on VMIN follows the reads.
+    termios line{};
+    bool configured = false;
+    // Bytes of the answer announced by expectAnswer that no reader has taken yet.
+    std::size_t expected = 0;
+    // Received, not yet asked for, oldest first: pending[begin, end).
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::uint8_t pending[kReceiveBufferSize];
+};
+
+SerialPort& serial(Handle port) {
+    return *reinterpret_cast<SerialPort*>(port);
+}
+
+enum class Ready { ready, timedOut, failed, woken };
+
+// Waits until `fd` is ready for `events`, the deadline passes, or the wakeup is signalled.
+Ready waitFor(int fd, short events, const timespec& deadline, const Wakeup* wakeup) {
+    for (;;) {
         timespec left{};
         if (!timeLeft(deadline, left)) {
-            return {Transfer::timedOut, done};
+            return Ready::timedOut;
         }
-        pollfd fds[2] = {{fd(port), ready, 0}, {-1, POLLIN, 0}};
+        pollfd fds[2] = {{fd, events, 0}, {-1, POLLIN, 0}};
         if (wakeup != nullptr) {
-            fds[1].fd = fd(wakeup->waitable);
+            fds[1].fd = descriptor(wakeup->waitable);
         }
         const int n = ppoll(fds, 2, &left, nullptr);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return {Transfer::failed, done};
+        if (n < 0 && errno != EINTR) {
+            return Ready::failed;
         }
-        if (n == 0) {
+        if (n <= 0) {
             continue;
         }
         if (fds[1].revents != 0) {
-            return {Transfer::woken, done};
+            return Ready::woken;
         }
-        const short events = fds[0].revents;
-        if ((events & POLLNVAL) != 0) {
-            return {Transfer::failed, done};
+        if ((fds[0].revents & POLLNVAL) != 0) {
+            return Ready::failed;
         }
-        if ((events & ready) != 0) {
-            const ssize_t moved = move(done);
-            if (moved > 0) {
-                done += static_cast<std::size_t>(moved);
-                continue;
-            }
-            if (moved < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-                continue;
-            }
-            // EIO, ENXIO, or nothing at all although poll said ready: the device is gone.
-            return {Transfer::failed, done};
+        if ((fds[0].revents & events) != 0) {
+            return Ready::ready;
         }
-        if ((events & (POLLHUP | POLLERR)) != 0) {
-            return {Transfer::failed, done};
+        if ((fds[0].revents & (POLLHUP | POLLERR)) != 0) {
+            return Ready::failed;
         }
     }
-    return {Transfer::complete, done};
+}
+
+// Hands up to `size` pending bytes to a reader.
+std::size_t take(SerialPort& port, std::uint8_t* data, std::size_t size) {
+    const std::size_t count = std::min(size, port.end - port.begin);
+    std::memcpy(data, port.pending + port.begin, count);
+    port.begin += count;
+    port.expected -= std::min(port.expected, count);
+    return count;
+}
+
+// Reads whatever the driver holds into the pending bytes (which the caller has emptied).
+// False when the device is gone.
+bool fill(SerialPort& port) {
+    port.begin = 0;
+    port.end = 0;
+    for (;;) {
+        const ssize_t n = read(port.fd, port.pending, sizeof port.pending);
+        if (n > 0) {
+            port.end = static_cast<std::size_t>(n);
+            return true;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        // Nothing waiting is fine; EIO, ENXIO or end of file mean the device is gone.
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+}
+
+// Lets the terminal report the port readable only once `count` bytes are waiting, so that a
+// whole answer wakes the thread once instead of once a byte. A non-blocking read still
+// returns what is there, and the deadline still ends every wait.
+void wakeAt(SerialPort& port, std::size_t count) {
+    const auto wanted = static_cast<cc_t>(std::clamp<std::size_t>(count, 1, 255));
+    if (port.configured && port.line.c_cc[VMIN] != wanted) {
+        port.line.c_cc[VMIN] = wanted;
+        tcsetattr(port.fd, TCSANOW, &port.line);
+    }
 }
 
 void* runThread(void* thread) {
@@ -162,7 +209,14 @@ Handle openPort(const char* name) {
     // or a port held open elsewhere keeps it. Either way, what is queued now was meant for
     // somebody else.
     tcflush(port, TCIFLUSH);
-    return port;
+    auto* opened = new (std::nothrow) SerialPort;
+    if (opened == nullptr) {
+        ioctl(port, TIOCNXCL);
+        close(port);
+        return kNoHandle;
+    }
+    opened->fd = port;
+    return reinterpret_cast<Handle>(opened);
 }
 
 namespace {
@@ -184,10 +238,11 @@ Found found(const SavedSettings& saved) {
 
 }  // namespace
 
-SavedSettings configurePort(Handle port) {
+SavedSettings configurePort(Handle handle) {
+    SerialPort& port = serial(handle);
     Found what{};
     termios settings{};
-    if (tcgetattr(fd(port), &settings) == 0) {
+    if (tcgetattr(port.fd, &settings) == 0) {
         what.line = settings;
         what.haveLine = true;
         // Binary: every byte passes unchanged, no signals, no echo, no flow control.
@@ -203,21 +258,23 @@ SavedSettings configurePort(Handle port) {
         settings.c_cc[VTIME] = 0;
         cfsetispeed(&settings, B19200);
         cfsetospeed(&settings, B19200);
-        tcsetattr(fd(port), TCSANOW, &settings);
+        tcsetattr(port.fd, TCSANOW, &settings);
+        port.line = settings;
+        port.configured = true;
     }
     // Pseudo-terminals have no modem lines and refuse this; that is fine.
     int lines = TIOCM_DTR | TIOCM_RTS;
-    ioctl(fd(port), TIOCMBIS, &lines);
+    ioctl(port.fd, TIOCMBIS, &lines);
     // USB serial adapters hold received bytes until a latency timer runs out (16 ms on FTDI
     // chips), far longer than a whole exchange takes on the line; with the low-latency flag
     // the FTDI driver uses 1 ms. Drivers without the setting refuse it, which is fine.
     serial_struct serial{};
-    if (ioctl(fd(port), TIOCGSERIAL, &serial) == 0) {
+    if (ioctl(port.fd, TIOCGSERIAL, &serial) == 0) {
         what.serialFlags = serial.flags;
         what.haveSerial = true;
         if ((serial.flags & ASYNC_LOW_LATENCY) == 0) {
             serial.flags |= ASYNC_LOW_LATENCY;
-            ioctl(fd(port), TIOCSSERIAL, &serial);
+            ioctl(port.fd, TIOCSSERIAL, &serial);
         }
     }
     SavedSettings saved;
@@ -225,45 +282,111 @@ SavedSettings configurePort(Handle port) {
     return saved;
 }
 
-void restoreSettings(Handle port, const SavedSettings& saved) {
+void restoreSettings(Handle handle, const SavedSettings& saved) {
+    SerialPort& port = serial(handle);
     const Found what = found(saved);
     if (what.haveLine) {
-        tcsetattr(fd(port), TCSANOW, &what.line);
+        tcsetattr(port.fd, TCSANOW, &what.line);
+        port.configured = false;
     }
 }
 
-void closePort(Handle port, const SavedSettings& saved) {
+void closePort(Handle handle, const SavedSettings& saved) {
+    SerialPort* port = &serial(handle);
     const Found what = found(saved);
-    serial_struct serial{};
+    serial_struct driver{};
     if (what.haveSerial && (what.serialFlags & ASYNC_LOW_LATENCY) == 0 &&
-        ioctl(fd(port), TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) != 0) {
-        serial.flags &= ~ASYNC_LOW_LATENCY;
-        ioctl(fd(port), TIOCSSERIAL, &serial);
+        ioctl(port->fd, TIOCGSERIAL, &driver) == 0 && (driver.flags & ASYNC_LOW_LATENCY) != 0) {
+        driver.flags &= ~ASYNC_LOW_LATENCY;
+        ioctl(port->fd, TIOCSSERIAL, &driver);
     }
     // The exclusive flag belongs to the terminal, not to this descriptor: clear it so that
     // the next opener is not refused while somebody else still holds the device.
-    ioctl(fd(port), TIOCNXCL);
-    close(fd(port));
+    ioctl(port->fd, TIOCNXCL);
+    close(port->fd);
+    delete port;
 }
 
-void closeInheritedCopy(Handle handle) {
-    if (handle != kNoHandle) {
-        close(fd(handle));
+void closeInheritedCopy(Handle port) {
+    if (port != kNoHandle) {
+        close(serial(port).fd);
+        delete &serial(port);
     }
 }
 
-TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const Wakeup* wakeup) {
-    return transfer(port, size, POLLIN, wakeup,
-                    [&](std::size_t done) { return read(fd(port), data + done, size - done); });
+void closeInheritedCopy(const Wakeup& wakeup) {
+    for (const Handle end : {wakeup.waitable, wakeup.signaller}) {
+        if (end != kNoHandle) {
+            close(descriptor(end));
+        }
+    }
 }
 
-TransferResult writePort(Handle port, const std::uint8_t* data, std::size_t size,
+TransferResult readPort(Handle handle, std::uint8_t* data, std::size_t size, const Wakeup* wakeup) {
+    SerialPort& port = serial(handle);
+    const timespec deadline = later(now(), protocol::transferLimitMs(size));
+    std::size_t done = take(port, data, size);
+    while (done < size) {
+        // Nothing is pending here now: wait for the rest of the answer, or of this read. Every
+        // wait also watches the wakeup, however fast the bytes come.
+        wakeAt(port, std::max(size - done, port.expected));
+        switch (waitFor(port.fd, POLLIN, deadline, wakeup)) {
+            case Ready::ready:
+                break;
+            case Ready::timedOut:
+                // Fewer bytes came than the terminal was to wake for: take what is there.
+                if (fill(port)) {
+                    done += take(port, data + done, size - done);
+                }
+                return {done == size ? Transfer::complete : Transfer::timedOut, done};
+            case Ready::woken:
+                return {Transfer::woken, done};
+            case Ready::failed:
+                return {Transfer::failed, done};
+        }
+        if (!fill(port)) {
+            return {Transfer::failed, done};
+        }
+        done += take(port, data + done, size - done);
+    }
+    return {Transfer::complete, done};
+}
+
+TransferResult writePort(Handle handle, const std::uint8_t* data, std::size_t size,
                          const Wakeup* wakeup) {
-    return transfer(port, size, POLLOUT, wakeup,
-                    [&](std::size_t done) { return write(fd(port), data + done, size - done); });
+    const int fd = serial(handle).fd;
+    const timespec deadline = later(now(), protocol::transferLimitMs(size));
+    std::size_t done = 0;
+    while (done < size) {
+        // Written at once; only a full transmit queue makes it wait.
+        const ssize_t n = write(fd, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return {Transfer::failed, done};
+        }
+        switch (waitFor(fd, POLLOUT, deadline, wakeup)) {
+            case Ready::ready:
+                break;
+            case Ready::timedOut:
+                return {Transfer::timedOut, done};
+            case Ready::woken:
+                return {Transfer::woken, done};
+            case Ready::failed:
+                return {Transfer::failed, done};
+        }
+    }
+    return {Transfer::complete, done};
 }
 
-void expectAnswer(Handle, std::size_t) {}
+void expectAnswer(Handle port, std::size_t bytes) {
+    serial(port).expected = bytes;
+}
 
 bool createWakeup(Wakeup& wakeup) {
     int ends[2];
@@ -278,14 +401,14 @@ bool createWakeup(Wakeup& wakeup) {
 void signalWakeup(const Wakeup& wakeup) {
     if (wakeup.signaller != kNoHandle) {
         const char byte = 1;
-        [[maybe_unused]] const ssize_t ignored = write(fd(wakeup.signaller), &byte, 1);
+        [[maybe_unused]] const ssize_t ignored = write(descriptor(wakeup.signaller), &byte, 1);
     }
 }
 
 void destroyWakeup(Wakeup& wakeup) {
     for (Handle* end : {&wakeup.waitable, &wakeup.signaller}) {
         if (*end != kNoHandle) {
-            close(fd(*end));
+            close(descriptor(*end));
             *end = kNoHandle;
         }
     }
@@ -295,7 +418,7 @@ bool waitForWakeup(const Wakeup& wakeup, int milliseconds) {
     const timespec deadline = later(now(), milliseconds);
     timespec left{};
     while (timeLeft(deadline, left)) {
-        pollfd wake = {fd(wakeup.waitable), POLLIN, 0};
+        pollfd wake = {descriptor(wakeup.waitable), POLLIN, 0};
         const int n = ppoll(&wake, 1, &left, nullptr);
         if (n > 0) {
             return true;
