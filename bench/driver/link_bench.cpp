@@ -1,10 +1,7 @@
-// What the link costs and delivers: frames per second against the line's limit, the
-// library's exchange rate beside the smallest raw loop, the readers' cost per call, and the
-// acquisition thread's CPU use while streaming and while the device is unplugged.
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
+// What the link costs and delivers: frames per second against the line's limit, the readers'
+// cost per call, the acquisition thread's CPU use while streaming and while the device is
+// unplugged, and how long stopping a link takes on a babbling line. The exchange path beside a
+// plain loop is measured by exchange_bench.
 
 #include <algorithm>
 #include <atomic>
@@ -87,61 +84,6 @@ void BM_ThreadWhileUnplugged(benchmark::State& state) {
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_ThreadWhileUnplugged)->Iterations(1)->Unit(benchmark::kMillisecond);
-
-// The smallest loop that does the same exchange: write the request, poll, read the 9 bytes.
-double rawExchangesPerSecond(const std::string& path, Seconds length) {
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios raw{};
-    tcgetattr(fd, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(fd, TCSANOW, &raw);
-    std::size_t exchanges = 0;
-    const auto start = Clock::now();
-    while (Clock::now() - start < length) {
-        const unsigned char request = 0x43;
-        if (write(fd, &request, 1) != 1) {
-            break;
-        }
-        unsigned char reply[9];
-        std::size_t got = 0;
-        while (got < sizeof reply) {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 200) <= 0) {
-                break;
-            }
-            const ssize_t n = read(fd, reply + got, sizeof reply - got);
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        exchanges += got == sizeof reply;
-    }
-    close(fd);
-    return static_cast<double>(exchanges) / Seconds(Clock::now() - start).count();
-}
-
-void BM_InstantExchangesBesideRawLoop(benchmark::State& state) {
-    GloveEmulator glove;
-    glove.setInstant(true);
-    double library = 0;
-    double raw = 0;
-    for (auto _ : state) {
-        raw = rawExchangesPerSecond(glove.path(), Seconds(2));
-        if (GloveInit(glove.path().c_str()) != 1) {
-            state.SkipWithError("GloveInit failed");
-            return;
-        }
-        const Window w = watch(glove, Seconds(2));
-        library = static_cast<double>(w.frames) / w.seconds;
-        state.counters["library_thread_cpu_share"] = w.threadCpuShare;
-        GloveInit(nullptr);
-    }
-    state.counters["library_per_s"] = library;
-    state.counters["raw_loop_per_s"] = raw;
-    state.counters["library_to_raw"] = library / raw;
-}
-BENCHMARK(BM_InstantExchangesBesideRawLoop)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // A repeated GloveInit while the glove has gone quiet and the line carries a byte every 20 ms
 // that is never a header: how long stopping the running link takes, the worst of the tries.
