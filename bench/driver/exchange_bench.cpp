@@ -6,7 +6,9 @@
 // glove's last answer byte to the next request, as the glove sees it. With --strace it also
 // counts the system calls the library needs to get through a 4 KiB burst of junk.
 //
-// Usage: exchange_bench [--seconds S] [--strace]
+// Usage: exchange_bench [--rounds N] [--seconds S] [--strace]
+//   the two take turns, N rounds of S seconds each (8 of 0.5 s); rates and CPU shares are the
+//   medians of the rounds, turnarounds and wake-ups are over all of them.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -316,6 +318,28 @@ private:
     std::thread thread_;
 };
 
+double percentile(std::vector<double> values, double p);
+
+// Medians of the rounds' rates and CPU shares; wake-ups and turnarounds over all rounds.
+Result combined(const std::vector<Result>& rounds) {
+    Result all;
+    std::vector<double> rates;
+    std::vector<double> shares;
+    double wakeups = 0;
+    for (const Result& r : rounds) {
+        rates.push_back(r.perSecond);
+        shares.push_back(r.cpuShare);
+        wakeups += r.wakeupsPerExchange * static_cast<double>(r.exchanges);
+        all.exchanges += r.exchanges;
+        all.turnaroundsUs.insert(all.turnaroundsUs.end(), r.turnaroundsUs.begin(),
+                                 r.turnaroundsUs.end());
+    }
+    all.perSecond = percentile(rates, 0.5);
+    all.cpuShare = percentile(shares, 0.5);
+    all.wakeupsPerExchange = wakeups / static_cast<double>(std::max<std::size_t>(1, all.exchanges));
+    return all;
+}
+
 double percentile(std::vector<double> values, double p) {
     if (values.empty()) {
         return 0;
@@ -336,10 +360,10 @@ void print(const char* who, const Result& r, double plainRate) {
 
 // Calls per exchange: each exchange writes one request, so the writes count the exchanges
 // strace saw, whenever it attached.
-void printCalls(Result r) {
+void printCalls(const char* who, Result r) {
     const double exchanges = static_cast<double>(r.calls["write"]);
     if (exchanges > 0) {
-        std::printf("           syscalls/exch %5.2f:",
+        std::printf("  %-8s syscalls/exch %5.2f:", who,
                     static_cast<double>(r.calls["total"]) / exchanges);
         for (const auto& [name, count] : r.calls) {
             if (name != "total") {
@@ -380,48 +404,56 @@ void junkBurst(std::size_t junk) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double seconds = 3;
+    double seconds = 0.5;
+    int rounds = 8;
     bool strace = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--strace") == 0) {
             strace = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds S] [--strace]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--rounds N] [--seconds S] [--strace]\n", argv[0]);
             return 2;
         }
     }
     prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);  // lets strace attach to our threads
 
     for (const bool lineTiming : {false, true}) {
-        std::printf("%s glove:\n", lineTiming ? "line-timed" : "instant");
+        std::printf("%s glove, %d rounds of %.1f s each, taking turns:\n",
+                    lineTiming ? "line-timed" : "instant", rounds, seconds);
         BenchGlove glove(lineTiming);
-        // strace stops the thread at every call: counting calls is a run of its own.
-        Result plain;
-        Result plainCalls;
-        {
-            PlainLoop loop(glove.path());
-            plain = measure(glove, loop.tid(), seconds, false);
-            if (strace) {
-                plainCalls = measure(glove, loop.tid(), 1, true);
+        // Taking turns in short rounds keeps a busy moment of the machine from favouring one.
+        std::vector<Result> plain;
+        std::vector<Result> library;
+        for (int round = 0; round < rounds; ++round) {
+            {
+                PlainLoop loop(glove.path());
+                plain.push_back(measure(glove, loop.tid(), seconds, false));
             }
+            if (GloveInit(glove.path().c_str()) != 1) {
+                std::printf("  GloveInit failed\n");
+                return 1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            library.push_back(measure(glove, acquisitionThreadId(), seconds, false));
+            GloveInit(nullptr);
         }
-        if (GloveInit(glove.path().c_str()) != 1) {
-            std::printf("  GloveInit failed\n");
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const Result library = measure(glove, acquisitionThreadId(), seconds, false);
-        Result libraryCalls;
+        const Result plainAll = combined(plain);
+        print("plain", plainAll, plainAll.perSecond);
+        print("library", combined(library), plainAll.perSecond);
         if (strace) {
-            libraryCalls = measure(glove, acquisitionThreadId(), 1, true);
+            // strace stops the thread at every call: counting calls is a run of its own.
+            {
+                PlainLoop loop(glove.path());
+                printCalls("plain", measure(glove, loop.tid(), 1, true));
+            }
+            GloveInit(glove.path().c_str());
+            printCalls("library", measure(glove, acquisitionThreadId(), 1, true));
+            GloveInit(nullptr);
         }
-        GloveInit(nullptr);
-        print("plain", plain, plain.perSecond);
-        printCalls(plainCalls);
-        print("library", library, plain.perSecond);
-        printCalls(libraryCalls);
     }
     if (strace) {
         junkBurst(4096);
