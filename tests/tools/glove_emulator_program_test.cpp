@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -87,11 +88,27 @@ TEST(EmulatorProgram, ServesItsLinkAndCleansUpOnSigterm) {
 TEST(EmulatorProgram, RejectsBadOptionsWithUsage) {
     for (const char* args :
          {"--bogus", "--values 1,2,3", "--values 1,2,3,4,5,6,256", "--drop-every x",
-          "--hello-answer 0x100", "--link", "--replug-after 1", "--unplug-after -1"}) {
+          "--hello-answer 0x100", "--link", "--replug-after 1", "--unplug-after -1", "--glove g",
+          "--replay x.csv --values 1,2,3,4,5,6,7"}) {
         const auto [rc, output] = runToEnd(args);
         EXPECT_EQ(rc, 2) << args;
         EXPECT_NE(output.find("usage:"), std::string::npos) << args;
     }
+}
+
+TEST(EmulatorProgram, RefusesAReplayFileItCannotUse) {
+    const auto path = uniqueLinkPath("replay") + ".csv";
+    for (const auto& [content, error] :
+         {std::pair{"", ": No such file or directory"}, {"x\n", ": line 1: not a chirolink"}}) {
+        if (*content != '\0') {
+            std::ofstream(path) << content;
+        }
+        const auto [rc, output] = runToEnd("--replay " + path);
+        EXPECT_EQ(rc, 1) << output;
+        EXPECT_EQ(output.rfind("glove-emulator: " + path + error, 0), 0u) << output;
+        EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    }
+    ::unlink(path.c_str());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <numbers>
 #include <system_error>
 #include <utility>
@@ -245,6 +246,13 @@ void GloveEmulator::setAnimated() {
     fixed_.reset();
 }
 
+void GloveEmulator::replay(std::vector<RecordedFrame> frames) {
+    std::lock_guard lock(mutex_);
+    replay_ = std::move(frames);
+    replayStart_.reset();
+    replayEnded_ = false;
+}
+
 void GloveEmulator::setSilent(bool silent) {
     std::lock_guard lock(mutex_);
     silent_ = silent;
@@ -416,6 +424,23 @@ std::array<std::uint8_t, GloveEmulator::kSensorCount> GloveEmulator::currentValu
     return values;
 }
 
+std::array<std::uint8_t, GloveEmulator::kFrameSize> GloveEmulator::replayedFrame(
+    Clock::time_point now, Events& events) {
+    if (!replayStart_) {
+        replayStart_ = now;
+        events.emplace_back(now, "replay started");
+    }
+    const auto elapsed = now - *replayStart_;
+    const auto after = std::upper_bound(
+        replay_.begin(), replay_.end(), elapsed,
+        [](Clock::duration e, const RecordedFrame& frame) { return e < frame.offset; });
+    if (after == replay_.end() && !replayEnded_) {
+        replayEnded_ = true;
+        events.emplace_back(now, "replay ended; repeating its last frame");
+    }
+    return after == replay_.begin() ? after->bytes : std::prev(after)->bytes;
+}
+
 void GloveEmulator::queueAnswer(const std::vector<std::uint8_t>& bytes, Clock::time_point readAt,
                                 bool isFrame, const std::array<std::uint8_t, kFrameSize>& frame) {
     const auto now = Clock::now();
@@ -453,10 +478,14 @@ void GloveEmulator::handleByte(std::uint8_t value, Clock::time_point now, Events
         if (silent_ || stopped || dropped) {
             return;
         }
-        const auto values = currentValues(now);
         std::array<std::uint8_t, kFrameSize> frame{};
-        std::copy(values.begin(), values.end(), frame.begin());
-        frame[kSensorCount] = checksum(values);
+        if (!replay_.empty()) {
+            frame = replayedFrame(now, events);
+        } else {
+            const auto values = currentValues(now);
+            std::copy(values.begin(), values.end(), frame.begin());
+            frame[kSensorCount] = checksum(values);
+        }
         ++framesForStop_;
         if (corruptEvery_ > 0 && ++framesForCorruption_ % corruptEvery_ == 0) {
             frame[kSensorCount] ^= 0xFF;

@@ -11,6 +11,11 @@
 // previous one, so a request/frame exchange takes about 5.2 ms. In instant mode answers are
 // written in one piece as soon as the request is read.
 //
+// Replay: replay() makes the emulator serve a recorded session instead of its own values. Its
+// clock starts at the first request after the call; from then on every request is answered with
+// the latest recorded frame whose offset has passed (the first frame until then, the last one
+// after the end), checksum byte as recorded.
+//
 // Fault counters (answerHelloFrom, corruptChecksumEvery, dropReplyEvery, stopAfterFrames) count
 // from the moment they are set; set them before the host starts talking for whole-session counts.
 #pragma once
@@ -32,6 +37,13 @@
 #include <vector>
 
 namespace chirolink::tools {
+
+// One frame of a recording: when it came, counted from the recording's first frame, and its
+// seven values and checksum byte as they were received (good or not).
+struct RecordedFrame {
+    std::chrono::nanoseconds offset{};
+    std::array<std::uint8_t, 8> bytes{};
+};
 
 struct ReceivedByte {
     std::chrono::steady_clock::time_point at;
@@ -74,6 +86,9 @@ public:
     void setInstant(bool instant);
     void setFixedValues(std::array<std::uint8_t, kSensorCount> values);
     void setAnimated();
+    // Serves `frames` (offsets in ascending order) from the next request on; empty: back to
+    // the emulator's own values.
+    void replay(std::vector<RecordedFrame> frames);
     void setSilent(bool silent);
     void setHelloAnswer(std::uint8_t answer);
     void answerHelloFrom(int n);
@@ -132,6 +147,7 @@ private:
     void runTimers(Clock::time_point now, Events& events);
     std::optional<Clock::time_point> nextDeadline() const;
     std::array<std::uint8_t, kSensorCount> currentValues(Clock::time_point now) const;
+    std::array<std::uint8_t, kFrameSize> replayedFrame(Clock::time_point now, Events& events);
 
     const std::string linkPath_;
     const Clock::time_point started_;
@@ -154,6 +170,9 @@ private:
     // Behaviour; guarded by mutex_.
     bool instant_ = false;
     std::optional<std::array<std::uint8_t, kSensorCount>> fixed_;
+    std::vector<RecordedFrame> replay_;
+    std::optional<Clock::time_point> replayStart_;
+    bool replayEnded_ = false;
     bool silent_ = false;
     std::uint8_t helloAnswer_ = kHelloAnswer;
     int answerHelloFrom_ = 1;

@@ -11,12 +11,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "glove_emulator.h"
+#include "recording.h"
 
 namespace {
 
@@ -26,7 +30,8 @@ constexpr const char* kUsage =
     "usage: glove-emulator [--link PATH] [--instant] [--values A,B,C,D,E,F,G] [--silent]\n"
     "                      [--hello-answer BYTE] [--answer-hello-from N] [--noise BYTE,BYTE,...]\n"
     "                      [--bad-checksum-every N] [--drop-every N] [--stop-after N]\n"
-    "                      [--unplug-after T [--replug-after T2]] [--quiet] [--help]\n"
+    "                      [--unplug-after T [--replug-after T2]]\n"
+    "                      [--replay FILE.csv [--glove NAME]] [--quiet] [--help]\n"
     "\n"
     "Emulates the glove on a pseudo-terminal. Prints the device path (PATH when --link is\n"
     "given) as the first line, then logs every byte received to stderr.\n"
@@ -43,6 +48,9 @@ constexpr const char* kUsage =
     "  --stop-after N           answer nothing after N frames\n"
     "  --unplug-after T         unplug the device T seconds after start\n"
     "  --replug-after T2        plug it back T2 seconds after the unplug\n"
+    "  --replay FILE.csv        serve a recording of `chirolink record`: from the first request\n"
+    "                           on, each frame at its recorded time (the last one after the end)\n"
+    "  --glove NAME             the glove of the recording to serve (default: the first one)\n"
     "  --quiet                  do not log received bytes\n"
     "Numbers are decimal or 0x hex; times are seconds.\n";
 
@@ -59,6 +67,8 @@ struct Options {
     int stopAfter = -1;
     std::optional<double> unplugAfter;
     std::optional<double> replugAfter;
+    std::string replay;
+    std::optional<std::string> glove;
     bool quiet = false;
     bool help = false;
 };
@@ -154,6 +164,13 @@ Options parseOptions(int argc, char** argv) {
             options.unplugAfter = parseSeconds(value(), option);
         } else if (option == "--replug-after") {
             options.replugAfter = parseSeconds(value(), option);
+        } else if (option == "--replay") {
+            options.replay = value();
+            if (options.replay.empty()) {
+                throw UsageError{"--replay: empty path"};
+            }
+        } else if (option == "--glove") {
+            options.glove = value();
         } else if (option == "--quiet") {
             options.quiet = true;
         } else if (option == "--help" || option == "-h") {
@@ -165,7 +182,26 @@ Options parseOptions(int argc, char** argv) {
     if (options.replugAfter && !options.unplugAfter) {
         throw UsageError{"--replug-after needs --unplug-after"};
     }
+    if (options.glove && options.replay.empty()) {
+        throw UsageError{"--glove needs --replay"};
+    }
+    if (options.values && !options.replay.empty()) {
+        throw UsageError{"--values and --replay exclude each other"};
+    }
     return options;
+}
+
+// The frames to replay; throws RecordingError or std::system_error.
+chirolink::tools::Recording loadRecording(const Options& options) {
+    std::ifstream file(options.replay);
+    if (!file) {
+        throw std::system_error(errno, std::generic_category(), options.replay);
+    }
+    try {
+        return chirolink::tools::readRecording(file, options.glove.value_or(""));
+    } catch (const chirolink::tools::RecordingError& e) {
+        throw chirolink::tools::RecordingError(options.replay + ": " + e.what());
+    }
 }
 
 void configure(GloveEmulator& emulator, const Options& options) {
@@ -222,8 +258,21 @@ int main(int argc, char** argv) {
     }
 
     try {
+        std::optional<chirolink::tools::Recording> recording;
+        if (!options.replay.empty()) {
+            recording = loadRecording(options);
+        }
         GloveEmulator emulator(options.link);
         configure(emulator, options);
+        if (recording) {
+            if (!options.quiet) {
+                std::fprintf(
+                    stderr, "glove-emulator: replaying %zu frames of '%s' (%.3f s)\n",
+                    recording->frames.size(), recording->glove.c_str(),
+                    std::chrono::duration<double>(recording->frames.back().offset).count());
+            }
+            emulator.replay(std::move(recording->frames));
+        }
         std::printf("%s\n", emulator.path().c_str());
         std::fflush(stdout);
         int signal = 0;

@@ -1,0 +1,133 @@
+#include "recording.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <string_view>
+
+namespace chirolink::tools {
+
+namespace {
+
+constexpr std::string_view kHeader =
+    "glove,sequence,monotonic_s,wall_time,finger1,finger2,finger3,finger4,finger5,roll,pitch,"
+    "checksum,checksum_ok";
+constexpr std::size_t kFields = 13;
+constexpr std::size_t kFirstValue = 4;  // finger1; the checksum byte follows pitch
+
+[[noreturn]] void fail(std::size_t line, const std::string& what) {
+    throw RecordingError("line " + std::to_string(line) + ": " + what);
+}
+
+// Splits one row; quoted fields may hold commas and doubled quotes.
+std::vector<std::string> splitRow(std::string_view row, std::size_t line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        const char c = row[i];
+        if (quoted) {
+            if (c != '"') {
+                fields.back() += c;
+            } else if (i + 1 < row.size() && row[i + 1] == '"') {
+                fields.back() += '"';
+                ++i;
+            } else {
+                quoted = false;
+            }
+        } else if (c == '"' && fields.back().empty()) {
+            quoted = true;
+        } else if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    if (quoted) {
+        fail(line, "unterminated quote");
+    }
+    return fields;
+}
+
+unsigned long parseUnsigned(const std::string& text, unsigned long max, const char* name,
+                            std::size_t line) {
+    unsigned long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > max) {
+        fail(line, std::string(name) + ": expected a whole number up to " + std::to_string(max) +
+                       ", got '" + text + "'");
+    }
+    return value;
+}
+
+double parseSeconds(const std::string& text, std::size_t line) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+        !std::isfinite(value) || value < 0) {
+        fail(line, "monotonic_s: expected seconds, got '" + text + "'");
+    }
+    return value;
+}
+
+}  // namespace
+
+Recording readRecording(std::istream& in, const std::string& glove) {
+    static constexpr const char* kValueNames[] = {"finger1", "finger2", "finger3", "finger4",
+                                                  "finger5", "roll",    "pitch",   "checksum"};
+    Recording recording{glove, {}};
+    std::string row;
+    std::size_t line = 0;
+    double first = 0;
+    double previous = 0;
+    while (std::getline(in, row)) {
+        ++line;
+        if (!row.empty() && row.back() == '\r') {
+            row.pop_back();
+        }
+        if (line == 1) {
+            if (row != kHeader) {
+                fail(line, "not a chirolink recording: expected the header row '" +
+                               std::string(kHeader) + "'");
+            }
+            continue;
+        }
+        if (row.empty()) {
+            continue;
+        }
+        const auto fields = splitRow(row, line);
+        if (fields.size() != kFields) {
+            fail(line, "expected " + std::to_string(kFields) + " fields, got " +
+                           std::to_string(fields.size()));
+        }
+        if (recording.glove.empty()) {
+            recording.glove = fields[0];
+        }
+        if (fields[0] != recording.glove) {
+            continue;
+        }
+        const double at = parseSeconds(fields[2], line);
+        if (recording.frames.empty()) {
+            first = at;
+        } else if (at < previous) {
+            fail(line, "monotonic_s goes backwards for glove '" + recording.glove + "'");
+        }
+        previous = at;
+        RecordedFrame frame;
+        frame.offset = std::chrono::nanoseconds(std::llround((at - first) * 1e9));
+        for (std::size_t i = 0; i < frame.bytes.size(); ++i) {
+            frame.bytes[i] = static_cast<std::uint8_t>(
+                parseUnsigned(fields[kFirstValue + i], 255, kValueNames[i], line));
+        }
+        recording.frames.push_back(frame);
+    }
+    if (line == 0) {
+        throw RecordingError("empty file: not a chirolink recording");
+    }
+    if (recording.frames.empty()) {
+        throw RecordingError(glove.empty() ? "the recording holds no frames"
+                                           : "no frames of glove '" + glove + "' in the recording");
+    }
+    return recording;
+}
+
+}  // namespace chirolink::tools
