@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The Windows stage of the tests: cross-builds Chirolink.dll and its tests for 64-bit and
-# 32-bit Windows with MinGW-w64 and runs them under Wine, with the glove emulator of a Linux
-# build on pseudo-terminals mapped as COM1 and COM2. Called by scripts/test.sh; installs what
-# it needs first (sudo when not root).
+# The Windows stage of the tests: cross-builds Chirolink.dll, Chiroscope.exe and their tests for
+# 64-bit and 32-bit Windows with MinGW-w64 and runs them under Wine (Chiroscope on Xvfb), with
+# the glove emulator of a Linux build on pseudo-terminals mapped as COM1 and COM2. Called by
+# scripts/test.sh; installs what it needs first (sudo when not root).
 #
 # Usage: scripts/test-windows.sh --emulator PATH [--build-prefix PATH] [--werror]
 #   --emulator PATH      the Linux build's glove-emulator program
@@ -38,3 +38,4 @@ done
 for target in x86_64 i686; do
     ctest --test-dir "$prefix-$target" --output-on-failure --timeout 300
 done
+echo "Windows stage: $SECONDS s"

@@ -43,6 +43,12 @@ const VersionField kFields[] = {
     {"Chirolink.dll", "FileDescription", "Chirolink"},
     {"Chirolink.dll", "InternalName", "Chirolink"},
     {"Chirolink.dll", "OriginalFilename", "Chirolink.dll"},
+    {"Chiroscope.exe", "FileVersion", "1, 0, 0, 1"},
+    {"Chiroscope.exe", "ProductVersion", "1, 0, 0, 1"},
+    {"Chiroscope.exe", "FileDescription", "CHIROSCOPE MFC Application"},
+    {"Chiroscope.exe", "InternalName", "CHIROSCOPE"},
+    {"Chiroscope.exe", "OriginalFilename", "CHIROSCOPE.EXE"},
+    {"Chiroscope.exe", "ProductName", "CHIROSCOPE Application"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fields, Version, ::testing::ValuesIn(kFields), [](const auto& info) {
@@ -67,7 +73,7 @@ TEST_P(FixedVersion, IsOneZeroZeroOne) {
     EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, FixedVersion, ::testing::Values("Chirolink.dll"),
+INSTANTIATE_TEST_SUITE_P(Files, FixedVersion, ::testing::Values("Chirolink.dll", "Chiroscope.exe"),
                          [](const auto& info) {
                              std::string name = info.param;
                              return name.replace(name.find('.'), 1, "_");

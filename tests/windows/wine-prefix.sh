@@ -3,6 +3,9 @@
 # tests' own links in PORTS_DIR (which the tests make and remove as they start emulated gloves).
 # Unmapped, COM1 would be the machine's /dev/ttyS0, which may well be the kernel console.
 #
+# The marker file names the make-up of the prefix: a prefix made by an older version of this
+# script is made anew.
+#
 # Usage: wine-prefix.sh PREFIX PORTS_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,7 +19,7 @@ mapped() {
         [ "$(readlink "$prefix/dosdevices/com2")" = "$ports/com2" ]
 }
 
-if [ -f "$prefix/.chirolink-ready" ] && mapped; then
+if [ -f "$prefix/.chirolink-prefix-2" ] && mapped; then
     echo "Wine prefix $prefix is ready"
     exit 0
 fi
@@ -25,10 +28,31 @@ started=$SECONDS
 rm -rf "$prefix"
 wine_timeout=300 run_wine wineboot --init >/dev/null 2>&1
 # The port mapping lives in the registry; Wine makes the device links from it when it starts,
-# so the server is restarted after the change.
-for n in 1 2; do
-    run_wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$ports/com$n" /f >/dev/null 2>&1
-done
+# so the server is restarted after the change. Chiroscope and the program that drives it in the
+# end-to-end tests share a virtual desktop, which gives windows their frames without a window
+# manager; other programs get none.
+reg=$(mktemp --suffix=.reg)
+cat >"$reg" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
+"COM1"="$ports/com1"
+"COM2"="$ports/com2"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
+"Chiroscope"="640x480"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\Chiroscope.exe\\Explorer]
+"Desktop"="Chiroscope"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\scope_driver.exe\\Explorer]
+"Desktop"="Chiroscope"
+REG
+run_wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
+rm -f "$reg"
+# Debian's Wine does not look for its fonts where it installs them: without these "MS Sans Serif"
+# would come out as another face, and the caption buttons as letters.
+cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
 "$wineserver" -w
 run_wine cmd /c exit >/dev/null 2>&1 || true
 if ! mapped; then
@@ -36,5 +60,5 @@ if ! mapped; then
     ls -l "$prefix/dosdevices/" >&2
     exit 1
 fi
-touch "$prefix/.chirolink-ready"
+touch "$prefix/.chirolink-prefix-2"
 echo "Wine prefix $prefix made in $((SECONDS - started)) s"
