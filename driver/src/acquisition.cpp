@@ -12,8 +12,9 @@ enum class Cycle { done, portFailed };
 
 // One exchange with the glove. `hunt` is the last byte received while hunting for the
 // header; it outlives the cycle.
-Cycle exchange(platform::Handle port, std::uint8_t& hunt) {
-    const platform::Wakeup* wakeup = &linkState.wakeup;
+Cycle exchange(GloveLink::State& link, std::uint8_t& hunt) {
+    const platform::Handle port = link.port;
+    const platform::Wakeup* wakeup = &link.wakeup;
 
     const auto sent = platform::writePort(port, &protocol::kRequest, 1, wakeup);
     if (sent.status == Transfer::failed) {
@@ -46,13 +47,14 @@ Cycle exchange(platform::Handle port, std::uint8_t& hunt) {
         } else if (hunt == protocol::kHeader) {
             break;
         } else {
+            link.countLostReply();
             return Cycle::done;
         }
     }
 
     // The frame is read as one block. Positions that no byte reached keep their values, so
     // it is assembled on a copy of the buffer and published whole.
-    protocol::Frame frame = loadSample();
+    protocol::Frame frame = loadSample(*link.sample);
     const auto got = platform::readPort(port, frame.data(), frame.size(), wakeup);
     if (got.status == Transfer::failed) {
         return Cycle::portFailed;
@@ -61,7 +63,12 @@ Cycle exchange(platform::Handle port, std::uint8_t& hunt) {
         return Cycle::done;
     }
     if (got.count > 0) {
-        publishSample(frame);
+        publishSample(*link.sample, frame);
+    }
+    if (got.count == frame.size()) {
+        link.publish(frame);
+    } else {
+        link.countLostReply();
     }
     if (!protocol::frameIsGood(frame)) {
         platform::debugLine(protocol::kChecksumErrorLine);
@@ -71,52 +78,53 @@ Cycle exchange(platform::Handle port, std::uint8_t& hunt) {
 
 // Closes the link's port after it failed; the thread goes on to reopen it. The handle is
 // cleared where fork() cannot see it half done.
-void dropPort() {
-    const platform::Handle port = linkState.port;
+void dropPort(GloveLink::State& link) {
+    const platform::Handle port = link.port;
     if (port != platform::kNoHandle) {
         {
-            const std::lock_guard lock(portLock);
-            linkState.port = platform::kNoHandle;
+            const std::lock_guard lock(link.portLock);
+            link.port = platform::kNoHandle;
         }
-        platform::closePort(port, linkState.saved);
+        platform::closePort(port, link.saved);
     }
 }
 
 // Opens the link's port again after it failed. Whatever holds the name now gets one hello and
 // is kept only when it answers as a glove does; anything else gets its settings back and is
 // closed at once. Returns how long to wait before the next try when it gives up.
-int reopen() {
+int reopen(GloveLink::State& link) {
     {
-        const std::lock_guard lock(portLock);  // the open and its store, as one for fork()
-        linkState.port = platform::openPort(linkState.portName);
+        const std::lock_guard lock(link.portLock);  // the open and its store, as one for fork()
+        link.port = platform::openPort(link.portName.c_str());
     }
-    const platform::Handle port = linkState.port;
+    const platform::Handle port = link.port;
     if (port == platform::kNoHandle) {
         return protocol::kReopenIntervalMs;
     }
-    linkState.saved = platform::configurePort(port);
-    if (sayHello(port, &linkState.wakeup).gloveAnswered()) {
+    link.saved = platform::configurePort(port);
+    if (sayHello(port, &link.wakeup).gloveAnswered()) {
+        link.countReopen();
         return 0;
     }
-    platform::restoreSettings(port, linkState.saved);
-    dropPort();
+    platform::restoreSettings(port, link.saved);
+    dropPort(link);
     return protocol::kNotAGloveRetryMs;
 }
 
 // One turn of the loop: an exchange on an open port, or a try at reopening a failed one.
 // `waitMs` is how long to wait before the next try at reopening.
-void cycle(std::uint8_t& hunt, int& waitMs) {
-    if (linkState.port != platform::kNoHandle) {
-        if (exchange(linkState.port, hunt) == Cycle::portFailed) {
-            dropPort();
+void cycle(GloveLink::State& link, std::uint8_t& hunt, int& waitMs) {
+    if (link.port != platform::kNoHandle) {
+        if (exchange(link, hunt) == Cycle::portFailed) {
+            dropPort(link);
             waitMs = protocol::kReopenIntervalMs;
         }
         return;
     }
-    if (platform::waitForWakeup(linkState.wakeup, waitMs)) {
+    if (platform::waitForWakeup(link.wakeup, waitMs)) {
         return;
     }
-    waitMs = reopen();
+    waitMs = reopen(link);
     if (waitMs == 0) {
         hunt = 0;
     }
@@ -124,16 +132,16 @@ void cycle(std::uint8_t& hunt, int& waitMs) {
 
 }  // namespace
 
-void acquire() {
+void acquire(GloveLink::State& link) {
     std::uint8_t hunt = 0;  // anything but the header
     int waitMs = protocol::kReopenIntervalMs;
-    while (linkState.run.load(std::memory_order_acquire) != 0) {
+    while (link.run.load(std::memory_order_acquire) != 0) {
         try {
-            cycle(hunt, waitMs);
+            cycle(link, hunt, waitMs);
         } catch (...) {
             // Nothing in a cycle is meant to throw, but an exception must never end the host
             // process from here: whatever went wrong, start over from a closed port.
-            dropPort();
+            dropPort(link);
             waitMs = protocol::kReopenIntervalMs;
         }
     }

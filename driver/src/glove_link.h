@@ -57,6 +57,7 @@ enum class StartResult {
     missing,       ///< no such device
     notATerminal,  ///< the name is something other than a serial port
     busy,          ///< somebody else holds the port
+    denied,        ///< this user may not open it (not in the port's group)
     noAnswer,      ///< the port opened, but no glove answered the hellos
     failed,        ///< the system refused something else (a thread, memory)
 };
@@ -75,12 +76,13 @@ public:
     std::optional<StampedFrame> next(std::chrono::milliseconds timeout);
     /// Ends every wait in next(), now and later.
     void close();
+    bool closed() const;
 
     /// Called by the link for every frame.
     void push(const StampedFrame& frame);
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<StampedFrame> frames_;
     const std::size_t capacity_;
@@ -142,8 +144,11 @@ public:
     /// The link behind GloveInit, GloveGetDataPtr and GloveGetData.
     static GloveLink& process();
 
-private:
     struct State;
+
+private:
+    explicit GloveLink(std::uint64_t* sampleWord);
+
     std::unique_ptr<State> state_;
 };
 

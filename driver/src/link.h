@@ -1,17 +1,34 @@
-// The one glove link of the process: its port, its thread, and what stops them.
+// What a GloveLink holds and its acquisition thread works on.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
+#include "glove_link.h"
 #include "platform/platform.h"
 
 namespace chirolink {
 
-struct Link {
-    /// The open port; owned by the acquisition thread while it runs, by GloveInit otherwise.
-    /// Changed only under `portLock`, so that fork() sees it either open and stored or closed.
+struct GloveLink::State {
+    /// A link publishes into `sampleWord`, or into a buffer of its own when that is null.
+    explicit State(std::uint64_t* sampleWord)
+        : sample(sampleWord != nullptr ? sampleWord : &ownSample) {}
+
+    /// The 8-byte sample buffer, one aligned word: the link's own, or the exported one.
+    std::uint64_t* const sample;
+    alignas(8) std::uint64_t ownSample = 0;
+
+    /// Serialises start, stop and fork.
+    std::mutex lifecycle;
+    /// Held while the port handle changes, so that fork() sees it either open and stored or
+    /// closed.
+    std::mutex portLock;
+    /// The open port; owned by the acquisition thread while it runs, by start/stop otherwise.
     platform::Handle port = platform::kNoHandle;
     /// What configuring `port` replaced, put back when the port is closed.
     platform::SavedSettings saved;
@@ -20,12 +37,23 @@ struct Link {
     /// Signalled to cut the thread's waits short when the link stops.
     platform::Wakeup wakeup;
     platform::Thread thread;
-    /// The name GloveInit was given, kept for reopening a port that vanished.
-    char portName[4096] = {};
-};
+    /// The name start() was given, kept for reopening a port that vanished.
+    std::string portName;
 
-extern Link linkState;
-extern std::mutex portLock;
+    /// What readers see besides the sample buffer.
+    mutable std::mutex published;
+    mutable std::condition_variable frameArrived;
+    StampedFrame latest;
+    LinkCounters counters;
+    std::vector<std::shared_ptr<FrameQueue>> queues;
+
+    /// Counts a frame read in full and hands it to every reader.
+    void publish(const protocol::Frame& bytes);
+    /// Counts a request that got no whole frame.
+    void countLostReply();
+    /// Counts a port that was opened again and answered.
+    void countReopen();
+};
 
 /// What one hello brought back: how the answer's read ended, and the byte if one came.
 struct HelloResult {
@@ -40,7 +68,7 @@ struct HelloResult {
 /// the transfers end early when `wakeup` (may be null) is signalled.
 HelloResult sayHello(platform::Handle port, const platform::Wakeup* wakeup);
 
-/// The acquisition thread's body: polls the glove until `linkState.run` is cleared.
-void acquire();
+/// The acquisition thread's body: polls the glove until `link.run` is cleared.
+void acquire(GloveLink::State& link);
 
 }  // namespace chirolink

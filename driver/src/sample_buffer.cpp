@@ -8,8 +8,9 @@
 namespace chirolink {
 namespace {
 
-// The buffer is one aligned 64-bit word so that a frame is published in one store; callers
-// see it as 8 bytes through GloveGetDataPtr (a byte pointer may alias any object).
+// The exported buffer is one aligned 64-bit word so that a frame is published in one store;
+// callers see it as 8 bytes through GloveGetDataPtr (a byte pointer may alias any object).
+// Constant-initialised: valid before anything else in the library has run.
 alignas(8) std::uint64_t sampleWord = 0;
 
 using SampleRef = std::atomic_ref<std::uint64_t>;
@@ -18,17 +19,23 @@ static_assert(sizeof(sampleWord) == protocol::kFrameSize);
 
 }  // namespace
 
-protocol::Frame loadSample() {
-    const std::uint64_t word = SampleRef(sampleWord).load(std::memory_order_acquire);
+protocol::Frame loadSample(const std::uint64_t& word) {
+    // A load changes nothing: the reference is writable only because atomic_ref wants it so.
+    const std::uint64_t value =
+        SampleRef(const_cast<std::uint64_t&>(word)).load(std::memory_order_acquire);
     protocol::Frame frame;
-    std::memcpy(frame.data(), &word, sizeof word);
+    std::memcpy(frame.data(), &value, sizeof value);
     return frame;
 }
 
-void publishSample(const protocol::Frame& frame) {
-    std::uint64_t word;
-    std::memcpy(&word, frame.data(), sizeof word);
-    SampleRef(sampleWord).store(word, std::memory_order_release);
+void publishSample(std::uint64_t& word, const protocol::Frame& frame) {
+    std::uint64_t value;
+    std::memcpy(&value, frame.data(), sizeof value);
+    SampleRef(word).store(value, std::memory_order_release);
+}
+
+std::uint64_t& exportedSample() {
+    return sampleWord;
 }
 
 }  // namespace chirolink
@@ -41,5 +48,5 @@ extern "C" CHIROLINK_API unsigned char CHIROLINK_CALL GloveGetData(int32_t index
     if (index < 0 || index >= static_cast<int32_t>(chirolink::protocol::kSensorCount)) {
         return 0;
     }
-    return chirolink::loadSample()[static_cast<std::size_t>(index)];
+    return chirolink::loadSample(chirolink::sampleWord)[static_cast<std::size_t>(index)];
 }

@@ -14,12 +14,16 @@ namespace chirolink::platform {
 using Handle = std::intptr_t;
 inline constexpr Handle kNoHandle = -1;
 
+/// Why openPort failed.
+enum class OpenFailure { none, missing, notATerminal, busy, denied, other };
+
 /// Opens the serial port `name` for reading and writing, exclusively, without creating
 /// anything. "COMn" (any case, n >= 1) is the n-th serial port; any other name is a device
-/// path used as given. Fails (kNoHandle) when the device is missing, busy, or not a terminal.
+/// path used as given. Fails (kNoHandle) when the device is missing, busy, or not a terminal,
+/// and says which in `why` when that is not null.
 /// A new open starts with an empty receive queue, as a real serial port does after its last
 /// close: bytes left over from an earlier user are discarded here, and only here.
-Handle openPort(const char* name);
+Handle openPort(const char* name, OpenFailure* why = nullptr);
 
 /// The port's settings as configurePort found them. What it holds is the platform's own;
 /// all zero (as constructed) means nothing was saved.
@@ -95,10 +99,12 @@ void sleepMilliseconds(int milliseconds);
 /// host program's handlers run on the host's own threads.
 struct Thread {
     std::uintptr_t id = 0;
-    void (*body)() = nullptr;
+    void (*body)(void* argument) = nullptr;
+    void* argument = nullptr;
     bool running = false;
 };
-bool startThread(Thread& thread, void (*body)());
+/// Starts `body(argument)` on a new thread.
+bool startThread(Thread& thread, void (*body)(void* argument), void* argument);
 /// Waits for the thread to end, at most `milliseconds` when that is not negative. Returns true
 /// once it has ended and is joined.
 bool joinThread(Thread& thread, int milliseconds = -1);

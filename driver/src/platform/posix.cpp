@@ -157,8 +157,9 @@ void wakeAt(SerialPort& port, std::size_t count) {
     }
 }
 
-void* runThread(void* thread) {
-    static_cast<Thread*>(thread)->body();
+void* runThread(void* started) {
+    const Thread* thread = static_cast<Thread*>(started);
+    thread->body(thread->argument);
     return nullptr;
 }
 
@@ -181,7 +182,10 @@ std::string devicePath(const char* name) {
     return name;
 }
 
-Handle openPort(const char* name) {
+Handle openPort(const char* name, OpenFailure* why) {
+    OpenFailure ignored = OpenFailure::none;
+    OpenFailure& failure = why != nullptr ? *why : ignored;
+    failure = OpenFailure::missing;
     if (name == nullptr || *name == '\0') {
         return kNoHandle;
     }
@@ -189,7 +193,12 @@ Handle openPort(const char* name) {
     // Only character devices are opened at all: a regular file, a directory or a FIFO is
     // never a serial port, and opening some of them has effects of its own.
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
+    if (stat(path.c_str(), &info) != 0) {
+        failure = errno == ENOENT || errno == ENOTDIR ? OpenFailure::missing : OpenFailure::other;
+        return kNoHandle;
+    }
+    if (!S_ISCHR(info.st_mode)) {
+        failure = OpenFailure::notATerminal;
         return kNoHandle;
     }
     int port = -1;
@@ -197,12 +206,23 @@ Handle openPort(const char* name) {
         port = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (port < 0 && errno == EINTR);
     if (port < 0) {
+        // EBUSY: another opener set the exclusive flag.
+        failure = errno == EBUSY                                         ? OpenFailure::busy
+                  : errno == EACCES || errno == EPERM                    ? OpenFailure::denied
+                  : errno == ENOENT || errno == ENXIO || errno == ENODEV ? OpenFailure::missing
+                                                                         : OpenFailure::other;
         return kNoHandle;
     }
     // A terminal, and ours alone: flock keeps out every other opener that asks (root
     // included), TIOCEXCL every later open(2) by an unprivileged process.
-    if (!isatty(port) || flock(port, LOCK_EX | LOCK_NB) != 0 || ioctl(port, TIOCEXCL) != 0) {
+    if (!isatty(port)) {
         close(port);
+        failure = OpenFailure::notATerminal;
+        return kNoHandle;
+    }
+    if (flock(port, LOCK_EX | LOCK_NB) != 0 || ioctl(port, TIOCEXCL) != 0) {
+        close(port);
+        failure = OpenFailure::busy;
         return kNoHandle;
     }
     // A serial port drops what it received when its last user closes it; a pseudo-terminal
@@ -213,9 +233,11 @@ Handle openPort(const char* name) {
     if (opened == nullptr) {
         ioctl(port, TIOCNXCL);
         close(port);
+        failure = OpenFailure::other;
         return kNoHandle;
     }
     opened->fd = port;
+    failure = OpenFailure::none;
     return reinterpret_cast<Handle>(opened);
 }
 
@@ -436,9 +458,10 @@ void sleepMilliseconds(int milliseconds) {
     }
 }
 
-bool startThread(Thread& thread, void (*body)()) {
+bool startThread(Thread& thread, void (*body)(void* argument), void* argument) {
     static_assert(sizeof(pthread_t) <= sizeof(thread.id));
     thread.body = body;
+    thread.argument = argument;
     // The new thread inherits this mask: every asynchronous signal stays with the host.
     sigset_t all;
     sigset_t previous;

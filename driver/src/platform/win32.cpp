@@ -60,7 +60,8 @@ Found found(const SavedSettings& saved) {
 std::atomic<bool> processEnding{false};
 
 DWORD WINAPI runThread(LPVOID parameter) {
-    static_cast<Thread*>(parameter)->body();
+    const Thread* thread = static_cast<Thread*>(parameter);
+    thread->body(thread->argument);
     // startThread took a reference to this library for the thread; it keeps the code mapped
     // until this call, which drops it and ends the thread without returning into the library.
     HMODULE module = nullptr;
@@ -74,7 +75,10 @@ std::atomic<void (*)(const char*)> debugSink{nullptr};
 
 }  // namespace
 
-Handle openPort(const char* name) {
+Handle openPort(const char* name, OpenFailure* why) {
+    OpenFailure ignored = OpenFailure::none;
+    OpenFailure& failure = why != nullptr ? *why : ignored;
+    failure = OpenFailure::missing;
     if (name == nullptr || *name == '\0') {
         return kNoHandle;
     }
@@ -82,6 +86,12 @@ Handle openPort(const char* name) {
     const HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            failure = OpenFailure::busy;
+        } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            failure = OpenFailure::other;
+        }
         return kNoHandle;
     }
     // Only a serial port is kept: NUL, CON, a disk file or a pipe open as well, and writing to
@@ -90,8 +100,10 @@ Handle openPort(const char* name) {
     line.DCBlength = sizeof line;
     if (GetFileType(port) != FILE_TYPE_CHAR || !GetCommState(port, &line)) {
         CloseHandle(port);
+        failure = OpenFailure::notATerminal;
         return kNoHandle;
     }
+    failure = OpenFailure::none;
     // A serial driver starts every open with an empty receive queue; an emulated port need not.
     PurgeComm(port, PURGE_RXCLEAR);
     return fromHandle(port);
@@ -217,7 +229,7 @@ void sleepMilliseconds(int milliseconds) {
     Sleep(static_cast<DWORD>(milliseconds));
 }
 
-bool startThread(Thread& thread, void (*body)()) {
+bool startThread(Thread& thread, void (*body)(void* argument), void* argument) {
     // The thread's own reference to this library, taken before it exists: a FreeLibrary by the
     // host right after GloveInit returns then leaves the code mapped for as long as it runs.
     HMODULE module = nullptr;
@@ -226,6 +238,7 @@ bool startThread(Thread& thread, void (*body)()) {
         return false;
     }
     thread.body = body;
+    thread.argument = argument;
     const HANDLE handle = CreateThread(nullptr, 0, runThread, &thread, 0, nullptr);
     if (handle == nullptr) {
         FreeLibrary(module);
