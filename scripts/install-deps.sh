@@ -1,27 +1,29 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
-# Usage: scripts/install-deps.sh [build|run|test|windows]
-#   test: everything the Linux build and its tests need
+# Usage: scripts/install-deps.sh [build|run|package|test|windows]
+#   package: what building the Debian packages needs
+#   test: everything the Linux build, its tests and benchmarks need
 #   windows: what test needs, plus the MinGW-w64 cross compilers for 32-bit and 64-bit Windows
 #            and Wine (64-bit, and 32-bit through Debian's i386 architecture) to run their tests
 set -euo pipefail
 
 what=${1:-test}
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-dejavu-core liblo-dev)
 case "$what" in
     build) ;;
     run) packages+=(util-linux xvfb xauth) ;;
+    package) packages+=(dpkg-dev file) ;;
     test)
         packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
-                   clang-format) ;;
+                   clang-format dpkg-dev file python3 strace) ;;
     windows)
         packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
-                   clang-format
+                   clang-format dpkg-dev file python3 strace
                    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
                    wine wine64 wine32:i386 fonts-wine python3) ;;
-    *) echo "usage: $0 [build|run|test|windows]" >&2; exit 2 ;;
+    *) echo "usage: $0 [build|run|package|test|windows]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,0 +1,263 @@
+#include "commands.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "csv.h"
+#include "osc.h"
+#include "platform/platform.h"
+#include "view.h"
+
+namespace chirolink::cli {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+std::optional<Clock::time_point> deadlineOf(const Options& options, Clock::time_point start) {
+    if (!options.duration) {
+        return std::nullopt;
+    }
+    return start + std::chrono::duration_cast<Clock::duration>(
+                       std::chrono::duration<double>(*options.duration));
+}
+
+// Waits `step`, or less to meet the deadline; false when the command is to end.
+bool carryOn(StopSignals& stop, Clock::duration step, std::optional<Clock::time_point> deadline) {
+    auto until = Clock::now() + step;
+    if (deadline && *deadline < until) {
+        until = *deadline;
+    }
+    return !stop.waitUntil(until) && !(deadline && Clock::now() >= *deadline);
+}
+
+// The port's line settings as the system reports them, read through a second handle while the
+// link holds the port: "19200 baud, 8N1, raw, no flow control".
+std::string lineSettings(const std::string& port) {
+    const std::string path = platform::devicePath(port.c_str());
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::string("not readable while the link holds the port (") + std::strerror(errno) +
+               ")";
+    }
+    termios tio{};
+    const bool read = ::tcgetattr(fd, &tio) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!read) {
+        return std::string("not readable (") + std::strerror(error) + ")";
+    }
+    static constexpr std::pair<speed_t, unsigned> kSpeeds[] = {
+        {B1200, 1200},     {B2400, 2400},     {B4800, 4800},    {B9600, 9600},
+        {B19200, 19200},   {B38400, 38400},   {B57600, 57600},  {B115200, 115200},
+        {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    std::string speed = "unusual speed";
+    for (const auto& [code, baud] : kSpeeds) {
+        if (cfgetispeed(&tio) == code) {
+            speed = std::to_string(baud) + " baud";
+        }
+    }
+    const tcflag_t size = tio.c_cflag & CSIZE;
+    const char bits = size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+    const char parity = (tio.c_cflag & PARENB) == 0 ? 'N' : (tio.c_cflag & PARODD) ? 'O' : 'E';
+    const char stops = (tio.c_cflag & CSTOPB) ? '2' : '1';
+    const bool raw = (tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0 &&
+                     (tio.c_oflag & OPOST) == 0 &&
+                     (tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON)) == 0;
+    const char* flow = (tio.c_cflag & CRTSCTS)          ? "RTS/CTS flow control"
+                       : (tio.c_iflag & (IXON | IXOFF)) ? "XON/XOFF flow control"
+                                                        : "no flow control";
+    return speed + ", " + bits + parity + stops + ", " + (raw ? "raw" : "not raw") + ", " + flow;
+}
+
+}  // namespace
+
+int info(const Options& options, StopSignals& stop) {
+    const std::string& port = options.ports.front();
+    GloveLink link;
+    const auto result = link.start(port.c_str());
+    std::printf("port:           %s", port.c_str());
+    if (const auto path = platform::devicePath(port.c_str()); path != port) {
+        std::printf(" (%s)", path.c_str());
+    }
+    std::printf("\nfound:          %s\n", describe(result));
+    if (result != StartResult::started) {
+        std::fflush(stdout);
+        complain(port + ": " + describe(result));
+        return 1;
+    }
+    std::printf("settings:       %s\n", lineSettings(port).c_str());
+    const auto start = Clock::now();
+    const auto before = link.counters();
+    stop.waitUntil(start + std::chrono::seconds(2));
+    const auto after = link.counters();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    link.stop();
+    const auto frames = after.frames - before.frames;
+    std::printf("frames:         %llu in %s s, %s per second\n",
+                static_cast<unsigned long long>(frames), formatSeconds(seconds, 2).c_str(),
+                formatSeconds(static_cast<double>(frames) / seconds).c_str());
+    std::printf("checksum errors: %llu\nlost replies:   %llu\nreopens:        %llu\n",
+                static_cast<unsigned long long>(after.badChecksums),
+                static_cast<unsigned long long>(after.lostReplies),
+                static_cast<unsigned long long>(after.reopens));
+    return 0;
+}
+
+int show(const Options& options, StopSignals& stop) {
+    auto gloves = glovesOn(options.ports);
+    if (!startAll(gloves)) {
+        return 1;
+    }
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    const auto start = Clock::now();
+    const auto deadline = deadlineOf(options, start);
+    std::vector<RateMeter> rates(gloves.size());
+    auto nextPlain = start + std::chrono::seconds(1);
+    bool drawn = false;
+    if (terminal) {
+        std::fputs("\x1b[?25l", stdout);  // no cursor blinking over the bars
+    }
+    do {
+        const auto now = Clock::now();
+        std::string screen;
+        for (std::size_t i = 0; i < gloves.size(); ++i) {
+            GloveView view{gloves[i].port, gloves[i].link->latest(), gloves[i].link->counters()};
+            view.framesPerSecond = rates[i].update(now, view.counters.frames);
+            view.secondsSinceFrame =
+                std::chrono::duration<double>(now - view.latest.monotonic).count();
+            screen += terminal ? panel(view) : plainLine(view);
+        }
+        if (terminal) {
+            if (drawn) {
+                screen.insert(0, "\x1b[" + std::to_string(gloves.size() * kPanelLines) + "A");
+            }
+            drawn = true;
+            std::fputs(screen.c_str(), stdout);
+            std::fflush(stdout);
+        } else if (now >= nextPlain) {
+            nextPlain += std::chrono::seconds(1);
+            std::fputs(screen.c_str(), stdout);
+            std::fflush(stdout);
+        }
+    } while (carryOn(stop, milliseconds(50), deadline));
+    if (terminal) {
+        std::fputs("\x1b[?25h", stdout);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+int record(const Options& options, StopSignals& stop) {
+    CsvFile file;
+    if (const auto error = file.open(options.output, options.force); !error.empty()) {
+        complain(error);
+        return 1;
+    }
+    auto gloves = glovesOn(options.ports);
+    // Subscribed before the links start, so that every frame from the first one on is kept.
+    // This thread empties the queues four times a second: no wake-up per frame, and 20 s of
+    // frames per glove to spare when the disk is slow.
+    std::vector<std::shared_ptr<FrameQueue>> queues;
+    std::vector<std::string> names;
+    for (const auto& glove : gloves) {
+        queues.push_back(glove.link->subscribe(4096));
+        names.push_back(csvField(glove.port));
+    }
+    if (!startAll(gloves)) {
+        file.discard();
+        return 1;
+    }
+    std::string error = file.begin();
+    std::uint64_t recorded = 0;
+    std::string rows;
+    auto writeWaiting = [&] {
+        for (std::size_t i = 0; i < queues.size(); ++i) {
+            while (const auto frame = queues[i]->next(milliseconds(0))) {
+                appendRow(rows, names[i], *frame);
+                ++recorded;
+            }
+        }
+        if (error.empty() && !rows.empty()) {
+            error = file.write(rows);
+        }
+        rows.clear();
+    };
+    ProgressLine progress("record");
+    auto report = [&] {
+        const auto sum = totals(gloves);
+        progress.update(Clock::now(), recorded, sum.badChecksums + sum.lostReplies);
+    };
+    const auto deadline = deadlineOf(options, Clock::now());
+    auto nextReport = Clock::now() + progress.interval();
+    while (error.empty() && carryOn(stop, milliseconds(250), deadline)) {
+        writeWaiting();
+        if (Clock::now() >= nextReport) {
+            nextReport += progress.interval();
+            report();
+        }
+    }
+    for (auto& glove : gloves) {
+        glove.link->stop();
+    }
+    writeWaiting();
+    report();
+    progress.finish();
+    if (const auto closing = file.close(); error.empty()) {
+        error = closing;
+    }
+    if (!error.empty()) {
+        complain(error);
+        return 1;
+    }
+    return 0;
+}
+
+int stream(const Options& options, StopSignals& stop) {
+    const auto target = resolveHost(options.oscHost, options.oscPort);
+    if (!target.error.empty()) {
+        complain("stream: --osc: " + target.error);
+        return 2;
+    }
+    auto gloves = glovesOn(options.ports);
+    std::atomic<std::uint64_t> sent{0};
+    std::atomic<std::uint64_t> failed{0};
+    std::vector<std::unique_ptr<OscSender>> senders;
+    std::vector<std::unique_ptr<FrameCallback>> readers;
+    for (std::size_t i = 0; i < gloves.size(); ++i) {
+        senders.push_back(
+            std::make_unique<OscSender>(target.address, options.oscPort, static_cast<int>(i + 1)));
+        readers.push_back(std::make_unique<FrameCallback>(
+            *gloves[i].link, [&, sender = senders.back().get()](const StampedFrame& frame) {
+                (sender->send(frame) ? sent : failed).fetch_add(1, std::memory_order_relaxed);
+            }));
+    }
+    if (!startAll(gloves)) {
+        return 1;
+    }
+    ProgressLine progress("stream");
+    const auto deadline = deadlineOf(options, Clock::now());
+    auto report = [&] {
+        const auto sum = totals(gloves);
+        progress.update(Clock::now(), sent.load(),
+                        sum.badChecksums + sum.lostReplies + failed.load());
+    };
+    while (carryOn(stop, progress.interval(), deadline)) {
+        report();
+    }
+    readers.clear();
+    for (auto& glove : gloves) {
+        glove.link->stop();
+    }
+    report();
+    progress.finish();
+    return 0;
+}
+
+}  // namespace chirolink::cli

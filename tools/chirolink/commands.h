@@ -1,0 +1,15 @@
+// The four commands. Each gives the program's exit status: 0 done, 1 a port, glove or file
+// failed, 2 a mistake on the command line.
+#pragma once
+
+#include "options.h"
+#include "session.h"
+
+namespace chirolink::cli {
+
+int show(const Options& options, StopSignals& stop);
+int record(const Options& options, StopSignals& stop);
+int stream(const Options& options, StopSignals& stop);
+int info(const Options& options, StopSignals& stop);
+
+}  // namespace chirolink::cli

@@ -1,0 +1,49 @@
+// The CSV file `record` writes: one header row, then one row per frame.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "glove_link.h"
+
+namespace chirolink::cli {
+
+inline constexpr std::string_view kCsvHeader =
+    "glove,sequence,monotonic_s,wall_time,finger1,finger2,finger3,finger4,finger5,roll,pitch,"
+    "checksum,checksum_ok\n";
+
+// The field as written: quoted, with quotes doubled, when it holds a comma, quote or line end.
+std::string csvField(std::string_view text);
+
+// Appends one row: `glove` as csvField made it, then the frame.
+void appendRow(std::string& out, std::string_view glove, const StampedFrame& frame);
+
+// A recording on disk that only ever ends with a whole row: rows are collected in memory and
+// written in one write() each time, and a write that fails half-way is cut back.
+class CsvFile {
+public:
+    CsvFile() = default;
+    ~CsvFile();
+    CsvFile(const CsvFile&) = delete;
+    CsvFile& operator=(const CsvFile&) = delete;
+
+    // Opens `path` for writing without touching what it holds; an existing file only when
+    // `overwrite`. Gives an error text, empty on success.
+    std::string open(const std::string& path, bool overwrite);
+    // Empties the file and writes the header row.
+    std::string begin();
+    // Writes `rows` (whole rows) at the end. Gives an error text, empty on success.
+    std::string write(const std::string& rows);
+    // Flushes to the disk and closes. Gives an error text, empty on success.
+    std::string close();
+    // Closes and removes a file this object created; leaves an existing one as it was.
+    void discard();
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool created_ = false;
+    long long size_ = 0;
+};
+
+}  // namespace chirolink::cli

@@ -1,0 +1,39 @@
+// chirolink: shows, records and streams data gloves on serial ports from the command line.
+#include <cstdio>
+#include <exception>
+
+#include "commands.h"
+#include "options.h"
+#include "session.h"
+
+int main(int argc, char** argv) {
+    using namespace chirolink::cli;
+    // Before any thread starts, so that every thread inherits the blocked signals.
+    StopSignals stop;
+    Options options;
+    try {
+        options = parseOptions(argc, argv);
+    } catch (const UsageError& e) {
+        complain(e.what);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(usageText(options.command), stdout);
+        return 0;
+    }
+    try {
+        switch (*options.command) {
+            case Command::show:
+                return show(options, stop);
+            case Command::record:
+                return record(options, stop);
+            case Command::stream:
+                return stream(options, stop);
+            case Command::info:
+                return info(options, stop);
+        }
+    } catch (const std::exception& e) {
+        complain(e.what());
+    }
+    return 1;
+}

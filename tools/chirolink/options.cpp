@@ -1,0 +1,217 @@
+#include "options.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+namespace chirolink::cli {
+
+namespace {
+
+constexpr const char* kProgramUsage =
+    "usage: chirolink COMMAND PORT... [OPTION...]\n"
+    "\n"
+    "Reads data gloves on serial ports (\"COM1\" or a device path such as /dev/ttyUSB0).\n"
+    "\n"
+    "commands:\n"
+    "  show PORT... [--duration S]           the values of each glove, live in the terminal\n"
+    "  record PORT... -o FILE.csv [--duration S] [--force]\n"
+    "                                        every frame of every glove into a CSV file\n"
+    "  stream PORT... --osc HOST:PORT [--duration S]\n"
+    "                                        every frame as an OSC message over UDP\n"
+    "  info PORT                             check one port: handshake, 2 s of frames\n"
+    "\n"
+    "'chirolink COMMAND --help' tells more. Exit status: 0 done, 1 a port, glove or file\n"
+    "failed, 2 a mistake on the command line.\n";
+
+constexpr const char* kShowUsage =
+    "usage: chirolink show PORT... [--duration SECONDS]\n"
+    "\n"
+    "Shows each glove's seven values as numbers and bars, its frames per second, checksum\n"
+    "errors, lost replies and the time since its last frame, redrawn in place 20 times a\n"
+    "second. When standard output is not a terminal, prints one plain line per glove each\n"
+    "second instead. Runs until Ctrl+C, SIGTERM or the end of --duration.\n";
+
+constexpr const char* kRecordUsage =
+    "usage: chirolink record PORT... -o FILE.csv [--duration SECONDS] [--force]\n"
+    "\n"
+    "Writes every frame of every glove to FILE.csv, one row each:\n"
+    "  glove,sequence,monotonic_s,wall_time,finger1,finger2,finger3,finger4,finger5,roll,pitch,\n"
+    "  checksum,checksum_ok\n"
+    "glove is the port as given, sequence counts the glove's frames from 1, monotonic_s is the\n"
+    "arrival of the frame's last byte on the monotonic clock, wall_time the same moment in UTC.\n"
+    "Runs until Ctrl+C, SIGTERM or the end of --duration; the file then ends with whole rows.\n"
+    "\n"
+    "  -o, --output FILE.csv   the file to write; an existing one only with --force\n"
+    "  --duration SECONDS      stop after this long\n"
+    "  --force                 overwrite FILE.csv\n";
+
+constexpr const char* kStreamUsage =
+    "usage: chirolink stream PORT... --osc HOST:PORT [--duration SECONDS]\n"
+    "\n"
+    "Sends every frame as an OSC message over UDP to HOST:PORT (an IPv6 address in brackets):\n"
+    "  /chirolink/N/frame  iiiiiiiihd\n"
+    "N is 1 for the first PORT given, 2 for the second, ...; the arguments are finger 1 to 5,\n"
+    "roll and pitch (0 to 255), checksum good (1 or 0), the frame's sequence number and its\n"
+    "arrival in seconds on the monotonic clock. Runs until Ctrl+C, SIGTERM or --duration.\n";
+
+constexpr const char* kInfoUsage =
+    "usage: chirolink info PORT\n"
+    "\n"
+    "Opens PORT, says hello to the glove and, when it answers, reads frames for two seconds.\n"
+    "Prints what answered, the port's line settings, frames per second and errors. Exit\n"
+    "status 0 only when a glove answered.\n";
+
+double parseDuration(std::string_view text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+        !std::isfinite(value) || value <= 0 || value > 1e7) {
+        throw UsageError{"--duration: expected seconds above 0, got '" + std::string(text) + "'"};
+    }
+    return value;
+}
+
+// HOST:PORT, or [IPV6]:PORT.
+void parseOsc(std::string_view text, Options& options) {
+    const auto colon = text.rfind(':');
+    std::string_view host = colon == std::string_view::npos ? text : text.substr(0, colon);
+    const std::string_view port =
+        colon == std::string_view::npos ? std::string_view{} : text.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    unsigned number = 0;
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (host.empty() || port.empty() || error != std::errc{} || end != port.data() + port.size() ||
+        number < 1 || number > 65535) {
+        throw UsageError{"--osc: expected HOST:PORT with a port from 1 to 65535, got '" +
+                         std::string(text) + "'"};
+    }
+    options.oscHost = host;
+    options.oscPort = port;
+}
+
+}  // namespace
+
+const char* commandName(Command command) {
+    switch (command) {
+        case Command::show:
+            return "show";
+        case Command::record:
+            return "record";
+        case Command::stream:
+            return "stream";
+        case Command::info:
+            return "info";
+    }
+    return "?";
+}
+
+const char* usageText(std::optional<Command> command) {
+    if (!command) {
+        return kProgramUsage;
+    }
+    switch (*command) {
+        case Command::show:
+            return kShowUsage;
+        case Command::record:
+            return kRecordUsage;
+        case Command::stream:
+            return kStreamUsage;
+        case Command::info:
+            return kInfoUsage;
+    }
+    return kProgramUsage;
+}
+
+Options parseOptions(int argc, const char* const* argv) {
+    Options options;
+    if (argc < 2) {
+        throw UsageError{"no command given (show, record, stream or info; see chirolink --help)"};
+    }
+    const std::string_view first = argv[1];
+    if (first == "--help" || first == "-h" || first == "help") {
+        options.help = true;
+        return options;
+    }
+    for (const auto command : {Command::show, Command::record, Command::stream, Command::info}) {
+        if (first == commandName(command)) {
+            options.command = command;
+        }
+    }
+    if (!options.command) {
+        throw UsageError{"unknown command '" + std::string(first) +
+                         "' (show, record, stream or info; see chirolink --help)"};
+    }
+    const Command command = *options.command;
+    const std::string prefix = std::string(commandName(command)) + ": ";
+    auto allowed = [&](std::string_view option, bool ok) {
+        if (!ok) {
+            throw UsageError{prefix + std::string(option) + " does not apply here (see chirolink " +
+                             commandName(command) + " --help)"};
+        }
+    };
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&]() -> std::string_view {
+            if (i + 1 >= argc) {
+                throw UsageError{prefix + std::string(arg) + ": missing value"};
+            }
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return options;
+        } else if (arg == "-o" || arg == "--output") {
+            allowed(arg, command == Command::record);
+            options.output = value();
+            if (options.output.empty()) {
+                throw UsageError{prefix + "-o: empty file name"};
+            }
+        } else if (arg == "--force") {
+            allowed(arg, command == Command::record);
+            options.force = true;
+        } else if (arg == "--duration") {
+            allowed(arg, command != Command::info);
+            try {
+                options.duration = parseDuration(value());
+            } catch (const UsageError& e) {
+                throw UsageError{prefix + e.what};
+            }
+        } else if (arg == "--osc") {
+            allowed(arg, command == Command::stream);
+            try {
+                parseOsc(value(), options);
+            } catch (const UsageError& e) {
+                throw UsageError{prefix + e.what};
+            }
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            throw UsageError{prefix + "unknown option '" + std::string(arg) + "'"};
+        } else {
+            options.ports.emplace_back(arg);
+        }
+    }
+    if (options.ports.empty()) {
+        throw UsageError{prefix + "no port given"};
+    }
+    for (std::size_t i = 1; i < options.ports.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (options.ports[i] == options.ports[j]) {
+                throw UsageError{prefix + "port '" + options.ports[i] + "' given twice"};
+            }
+        }
+    }
+    if (command == Command::info && options.ports.size() != 1) {
+        throw UsageError{prefix + "takes exactly one port"};
+    }
+    if (command == Command::record && options.output.empty()) {
+        throw UsageError{prefix + "-o FILE.csv is required"};
+    }
+    if (command == Command::stream && options.oscHost.empty()) {
+        throw UsageError{prefix + "--osc HOST:PORT is required"};
+    }
+    return options;
+}
+
+}  // namespace chirolink::cli

@@ -1,0 +1,35 @@
+// The command line of `chirolink`: which command, on which ports, with which options.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace chirolink::cli {
+
+enum class Command { show, record, stream, info };
+
+struct Options {
+    std::optional<Command> command;  // none with `chirolink --help`
+    std::vector<std::string> ports;
+    std::string output;              // record: -o FILE.csv
+    bool force = false;              // record: overwrite FILE.csv
+    std::optional<double> duration;  // show, record, stream: seconds, else until a signal
+    std::string oscHost, oscPort;    // stream: --osc HOST:PORT
+    bool help = false;
+};
+
+// A mistake on the command line; `what` is one line without the program's name.
+struct UsageError {
+    std::string what;
+};
+
+// Throws UsageError.
+Options parseOptions(int argc, const char* const* argv);
+
+// The help text of the program (nullopt) or of one command.
+const char* usageText(std::optional<Command> command);
+
+const char* commandName(Command command);
+
+}  // namespace chirolink::cli

@@ -1,0 +1,111 @@
+#include "session.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+namespace chirolink::cli {
+
+void complain(const std::string& line) {
+    std::fprintf(stderr, "chirolink: %s\n", line.c_str());
+}
+
+StopSignals::StopSignals() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+}
+
+bool StopSignals::waitUntil(Clock::time_point until) {
+    while (!stopped_) {
+        const auto left = std::max(until - Clock::now(), Clock::duration::zero());
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec timeout{static_cast<time_t>(ns / 1000000000),
+                               static_cast<long>(ns % 1000000000)};
+        if (::sigtimedwait(&set_, nullptr, &timeout) > 0) {
+            stopped_ = true;
+        } else if (errno == EAGAIN) {
+            break;
+        }
+    }
+    return stopped_;
+}
+
+std::vector<Glove> glovesOn(const std::vector<std::string>& ports) {
+    std::vector<Glove> gloves(ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        gloves[i].port = ports[i];
+    }
+    return gloves;
+}
+
+bool startAll(std::vector<Glove>& gloves) {
+    for (auto& glove : gloves) {
+        const auto result = glove.link->start(glove.port.c_str());
+        if (result != StartResult::started) {
+            complain(glove.port + ": " + describe(result));
+            for (auto& other : gloves) {
+                other.link->stop();
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+LinkCounters totals(const std::vector<Glove>& gloves) {
+    LinkCounters sum;
+    for (const auto& glove : gloves) {
+        const auto c = glove.link->counters();
+        sum.frames += c.frames;
+        sum.badChecksums += c.badChecksums;
+        sum.lostReplies += c.lostReplies;
+        sum.reopens += c.reopens;
+    }
+    return sum;
+}
+
+double RateMeter::update(Clock::time_point now, std::uint64_t frames) {
+    samples_.emplace_back(now, frames);
+    while (samples_.size() > 2 && now - samples_[1].first >= std::chrono::seconds(1)) {
+        samples_.pop_front();
+    }
+    const double span = std::chrono::duration<double>(now - samples_.front().first).count();
+    return span < 0.2 ? 0.0 : static_cast<double>(frames - samples_.front().second) / span;
+}
+
+std::string formatSeconds(double seconds, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, seconds);
+    return text;
+}
+
+ProgressLine::ProgressLine(std::string command)
+    : command_(std::move(command)), terminal_(::isatty(STDERR_FILENO) == 1) {}
+
+Clock::duration ProgressLine::interval() const {
+    return terminal_ ? std::chrono::milliseconds(250) : std::chrono::seconds(1);
+}
+
+void ProgressLine::update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors) {
+    const double elapsed = std::chrono::duration<double>(now - started_).count();
+    const double rate = elapsed > 0 ? static_cast<double>(frames) / elapsed : 0.0;
+    std::fprintf(stderr, "%schirolink: %s %s s, %llu frames, %s/s, %llu errors%s",
+                 terminal_ ? "\r" : "", command_.c_str(), formatSeconds(elapsed).c_str(),
+                 static_cast<unsigned long long>(frames), formatSeconds(rate).c_str(),
+                 static_cast<unsigned long long>(errors), terminal_ ? "\x1b[K" : "\n");
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void ProgressLine::finish() {
+    if (terminal_ && drawn_) {
+        std::fputc('\n', stderr);
+    }
+    drawn_ = false;
+}
+
+}  // namespace chirolink::cli

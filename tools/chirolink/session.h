@@ -1,0 +1,81 @@
+// What every command shares: the stop signals, the links to the gloves, messages and the
+// progress line.
+#pragma once
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "glove_link.h"
+
+namespace chirolink::cli {
+
+using Clock = std::chrono::steady_clock;
+
+// "chirolink: " and one line on standard error.
+void complain(const std::string& line);
+
+// SIGINT and SIGTERM, blocked in every thread (construct before any thread starts) and taken
+// here, so that a command ends its work in order instead of dying half-way.
+class StopSignals {
+public:
+    StopSignals();
+    // Waits until `until`; true when a stop signal came (then or earlier).
+    bool waitUntil(Clock::time_point until);
+    bool stopped() { return waitUntil(Clock::time_point{}); }
+
+private:
+    sigset_t set_{};
+    bool stopped_ = false;
+};
+
+struct Glove {
+    std::string port;  // as the user gave it
+    std::unique_ptr<GloveLink> link = std::make_unique<GloveLink>();
+};
+
+std::vector<Glove> glovesOn(const std::vector<std::string>& ports);
+
+// Starts each glove's link in order. On the first failure complains ("PORT: no such device"),
+// stops the ones started and gives false.
+bool startAll(std::vector<Glove>& gloves);
+
+// The sum of the counters of all gloves.
+LinkCounters totals(const std::vector<Glove>& gloves);
+
+// Frames per second over about the last second.
+class RateMeter {
+public:
+    double update(Clock::time_point now, std::uint64_t frames);
+
+private:
+    std::deque<std::pair<Clock::time_point, std::uint64_t>> samples_;
+};
+
+// The line a long-running command keeps on standard error: redrawn in place four times a second
+// on a terminal, else printed as a plain line once a second.
+class ProgressLine {
+public:
+    explicit ProgressLine(std::string command);
+    // How long to wait before the next update.
+    Clock::duration interval() const;
+    void update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors);
+    // Ends the line on a terminal.
+    void finish();
+
+private:
+    const std::string command_;
+    const Clock::time_point started_ = Clock::now();
+    const bool terminal_;
+    bool drawn_ = false;
+};
+
+std::string formatSeconds(double seconds, int decimals = 1);
+
+}  // namespace chirolink::cli
