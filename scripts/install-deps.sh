@@ -22,7 +22,7 @@ case "$what" in
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
                    clang-format dpkg-dev file python3 strace
                    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
-                   wine wine64 wine32:i386 fonts-wine python3) ;;
+                   wine wine64 wine32:i386 fonts-wine) ;;
     *) echo "usage: $0 [build|run|package|test|windows]" >&2; exit 2 ;;
 esac
 
