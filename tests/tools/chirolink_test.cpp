@@ -197,10 +197,10 @@ TEST(Chirolink, InfoReportsTheGloveTheLineAndTheRate) {
     GloveEmulator glove;
     const auto run = chirolink({"info", glove.path()});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find(std::string("found:          ") + describe(StartResult::started)),
+    EXPECT_NE(run.out.find(std::string("found:           ") + describe(StartResult::started)),
               std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("settings:       19200 baud, 8N1, raw"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("settings:        19200 baud, 8N1, raw"), std::string::npos) << run.out;
     const auto end = run.out.find(" per second");
     ASSERT_NE(end, std::string::npos) << run.out;
     const double rate = std::stod(run.out.substr(run.out.rfind(", ", end) + 2));
@@ -235,10 +235,12 @@ TEST(Chirolink, RecordsTwoGlovesAtOnceFrameByFrame) {
     ::unlink(file.c_str());
 }
 
+// Each run gets a glove of its own: a glove answers a request the last run sent just before it
+// ended, and those bytes may still arrive when the next run says hello.
 TEST(Chirolink, RecordEndsCleanlyOnASignalAndKeepsTheFileUnlessForced) {
-    GloveEmulator glove;
     const auto file = uniqueLinkPath("signal") + ".csv";
     for (const int signal : {SIGINT, SIGTERM}) {
+        GloveEmulator glove;
         ::unlink(file.c_str());
         Process record(CHIROLINK_PROGRAM, {"record", glove.path(), "-o", file});
         // Rows are on disk once a second; wait for some, then stop it mid-stream.
@@ -256,6 +258,7 @@ TEST(Chirolink, RecordEndsCleanlyOnASignalAndKeepsTheFileUnlessForced) {
             << "the last progress line counts the rows written:\n"
             << record.err();
     }
+    GloveEmulator glove;
     const auto kept = readFile(file);
     EXPECT_EQ(chirolink({"record", glove.path(), "-o", file, "--duration", "0.3"}).status, 1);
     EXPECT_EQ(readFile(file), kept);
@@ -264,6 +267,21 @@ TEST(Chirolink, RecordEndsCleanlyOnASignalAndKeepsTheFileUnlessForced) {
     const auto rows = parseCsv(readFile(file));
     EXPECT_GT(rows.size(), 10u);
     EXPECT_LT(rows.size(), 200u);
+    ::unlink(file.c_str());
+}
+
+TEST(Chirolink, RecordStoppedByAFullFileKeepsWholeRowsAndFails) {
+    GloveEmulator glove;
+    const auto file = uniqueLinkPath("full") + ".csv";
+    // A file size limit (ulimit -f, in 512-byte blocks here) makes a write fail part-way.
+    const auto run = runToEnd("/bin/sh", {"-c", "ulimit -f 40; trap '' XFSZ; exec \"$0\" \"$@\"",
+                                          CHIROLINK_PROGRAM, "record", glove.path(), "-o", file});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("chirolink: " + file + ": File too large\n"), std::string::npos)
+        << run.err;
+    const auto text = readFile(file);
+    EXPECT_LE(text.size(), 40u * 512);
+    EXPECT_GT(parseCsv(text).size(), 20u);
     ::unlink(file.c_str());
 }
 
@@ -344,9 +362,9 @@ TEST(Chirolink, StreamsEachGloveAsOscMessagesNumberedInPortOrder) {
 }
 
 TEST(Chirolink, ShowRedrawsInPlaceOnATerminalAndPrintsPlainLinesOtherwise) {
-    GloveEmulator glove;
-    glove.setFixedValues(kLeft);
     for (const bool terminal : {true, false}) {
+        GloveEmulator glove;
+        glove.setFixedValues(kLeft);
         int master = -1;
         int slave = -1;
         if (terminal) {

@@ -82,17 +82,17 @@ int info(const Options& options, StopSignals& stop) {
     const std::string& port = options.ports.front();
     GloveLink link;
     const auto result = link.start(port.c_str());
-    std::printf("port:           %s", port.c_str());
+    std::printf("port:            %s", port.c_str());
     if (const auto path = platform::devicePath(port.c_str()); path != port) {
         std::printf(" (%s)", path.c_str());
     }
-    std::printf("\nfound:          %s\n", describe(result));
+    std::printf("\nfound:           %s\n", describe(result));
     if (result != StartResult::started) {
         std::fflush(stdout);
         complain(port + ": " + describe(result));
         return 1;
     }
-    std::printf("settings:       %s\n", lineSettings(port).c_str());
+    std::printf("settings:        %s\n", lineSettings(port).c_str());
     const auto start = Clock::now();
     const auto before = link.counters();
     stop.waitUntil(start + std::chrono::seconds(2));
@@ -100,10 +100,10 @@ int info(const Options& options, StopSignals& stop) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     link.stop();
     const auto frames = after.frames - before.frames;
-    std::printf("frames:         %llu in %s s, %s per second\n",
+    std::printf("frames:          %llu in %s s, %s per second\n",
                 static_cast<unsigned long long>(frames), formatSeconds(seconds, 2).c_str(),
                 formatSeconds(static_cast<double>(frames) / seconds).c_str());
-    std::printf("checksum errors: %llu\nlost replies:   %llu\nreopens:        %llu\n",
+    std::printf("checksum errors: %llu\nlost replies:    %llu\nreopens:         %llu\n",
                 static_cast<unsigned long long>(after.badChecksums),
                 static_cast<unsigned long long>(after.lostReplies),
                 static_cast<unsigned long long>(after.reopens));
