@@ -235,9 +235,8 @@ TEST_F(AcquisitionTest, StrayByteDuringTheHuntDoesNotStallTheLink) {
 }
 
 TEST_F(AcquisitionTest, UnpluggedPortIsReopenedWithoutSpinning) {
-    char dir[] = "/tmp/chirolink-plug-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string link = std::string(dir) + "/glove";
+    const chirolink::testing::TempDir dir;
+    const std::string link = dir / "glove";
     {
         GloveEmulator pluggable(link);
         pluggable.setInstant(true);
@@ -262,13 +261,11 @@ TEST_F(AcquisitionTest, UnpluggedPortIsReopenedWithoutSpinning) {
         EXPECT_EQ(pluggable.countReceived(0x41), 2u) << "one hello to the device that came back";
         GloveInit(nullptr);
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(AcquisitionTest, ReopenedNameThatIsNoGloveIsLeftAsFound) {
-    char dir[] = "/tmp/chirolink-plug-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string link = std::string(dir) + "/ttyUSB0";
+    const chirolink::testing::TempDir dir;
+    const std::string link = dir / "ttyUSB0";
     {
         GloveEmulator pluggable(link);
         pluggable.setInstant(true);
@@ -317,13 +314,11 @@ TEST_F(AcquisitionTest, ReopenedNameThatIsNoGloveIsLeftAsFound) {
             GloveInit(nullptr);
         }
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(AcquisitionTest, ExceptionInTheThreadIsCaughtAndTheReopenTriedAgain) {
-    char dir[] = "/tmp/chirolink-plug-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string link = std::string(dir) + "/a-name-longer-than-short-strings";
+    const chirolink::testing::TempDir dir;
+    const std::string link = dir / "a-name-longer-than-short-strings";
     {
         GloveEmulator pluggable(link);
         pluggable.setInstant(true);
@@ -344,7 +339,6 @@ TEST_F(AcquisitionTest, ExceptionInTheThreadIsCaughtAndTheReopenTriedAgain) {
         EXPECT_TRUE(showsValues({2, 2, 2, 2, 2, 2, 2})) << "the thread lives and tries again";
         GloveInit(nullptr);
     }
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(AcquisitionTest, ThreadBlocksAsynchronousSignals) {

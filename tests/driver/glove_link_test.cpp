@@ -153,9 +153,8 @@ TEST(GloveLinkTest, SlowReadersMissFramesWithoutSlowingTheLink) {
 }
 
 TEST(GloveLinkTest, CountsAReopenedPort) {
-    char dir[] = "/tmp/chirolink-link-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/glove";
+    const chirolink::testing::TempDir dir;
+    const std::string path = dir / "glove";
     {
         GloveEmulator glove(path);
         glove.setInstant(true);
@@ -168,7 +167,6 @@ TEST(GloveLinkTest, CountsAReopenedPort) {
         EXPECT_TRUE(eventually([&] { return link.counters().reopens == 1; }, milliseconds(3000)));
         EXPECT_TRUE(link.waitForFrame(link.latest().sequence, milliseconds(3000)));
     }
-    std::filesystem::remove_all(dir);
 }
 
 struct StartCase {

@@ -134,13 +134,12 @@ TEST_F(HandshakeTest, AnswerLandsInPositionZero) {
 }
 
 TEST_F(HandshakeTest, MissingOrUnsafeNamesFailAtOnceWithoutWriting) {
-    char dir[] = "/tmp/chirolink-init-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string file = std::string(dir) + "/regular";
+    const chirolink::testing::TempDir dir;
+    const std::string file = dir / "regular";
     std::ofstream(file) << "data";
 
     for (const char* name : {static_cast<const char*>(nullptr), "", "/dev/chirolink-missing",
-                             "/dev/null", static_cast<const char*>(dir), file.c_str()}) {
+                             "/dev/null", dir.path().c_str(), file.c_str()}) {
         const auto start = Clock::now();
         EXPECT_EQ(GloveInit(name), 0) << (name ? name : "(null)");
         EXPECT_LT(millisecondsSince(start), 100.0) << (name ? name : "(null)");
@@ -151,8 +150,6 @@ TEST_F(HandshakeTest, MissingOrUnsafeNamesFailAtOnceWithoutWriting) {
 
     const std::string tooLong(5000, 'x');
     EXPECT_EQ(GloveInit(tooLong.c_str()), 0);
-    unlink(file.c_str());
-    rmdir(dir);
 }
 
 }  // namespace

@@ -110,19 +110,17 @@ protected:
 };
 
 TEST_F(PortTest, RefusesWhatIsNotATerminal) {
-    char dir[] = "/tmp/chirolink-port-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string file = std::string(dir) + "/not-a-port";
-    const std::string fifo = std::string(dir) + "/fifo";
+    const chirolink::testing::TempDir dir;
+    const std::string file = dir / "not-a-port";
+    const std::string fifo = dir / "fifo";
     const std::string content = "keep me\n";
     std::ofstream(file) << content;
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct stat before {};
     ASSERT_EQ(stat(file.c_str(), &before), 0);
 
-    for (const std::string& name :
-         {file, fifo, std::string(dir), std::string("/dev/null"), std::string(dir) + "/missing",
-          std::string(""), std::string("COM0")}) {
+    for (const std::string& name : {file, fifo, dir.path(), std::string("/dev/null"),
+                                    dir / "missing", std::string(""), std::string("COM0")}) {
         const Handle refused = openPort(name.c_str());
         EXPECT_EQ(refused, kNoHandle) << name;
         if (refused != kNoHandle) {
@@ -136,9 +134,6 @@ TEST_F(PortTest, RefusesWhatIsNotATerminal) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
     EXPECT_EQ(after.st_size, before.st_size);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    unlink(file.c_str());
-    unlink(fifo.c_str());
-    rmdir(dir);
 }
 
 TEST_F(PortTest, IsExclusiveUntilClosed) {

@@ -4,8 +4,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include "glove_emulator.h"
 
@@ -60,6 +63,19 @@ std::uint64_t blockedSignals(pid_t tid) {
         }
     }
     return 0;
+}
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/chirolink-test-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 bool requestsStopped(const tools::GloveEmulator& glove) {

@@ -45,6 +45,21 @@ bool eventually(Condition condition, milliseconds timeout) {
     return true;
 }
 
+/// A directory of its own under /tmp, removed with all it holds when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    /// The path of `name` inside the directory.
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
 /// True when the glove gets no more requests: the link that polled it has stopped.
 bool requestsStopped(const tools::GloveEmulator& glove);
 
