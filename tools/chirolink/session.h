@@ -28,7 +28,6 @@ public:
     StopSignals();
     // Waits until `until`; true when a stop signal came (then or earlier).
     bool waitUntil(Clock::time_point until);
-    bool stopped() { return waitUntil(Clock::time_point{}); }
 
 private:
     sigset_t set_{};
