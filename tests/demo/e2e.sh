@@ -115,16 +115,8 @@ for tool in xvfb-run xdotool xprop import convert compare unshare; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed" >&2; exit 77; }
 done
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../lib/scratch.sh
+. "$here/../lib/scratch.sh"
 
 # Starts an emulator named $1 with the options after it; sets $device to its pseudo-terminal.
 start_emulator() {

@@ -1,7 +1,6 @@
 // GloveLink on its own: several links in one process, stamped frames and counters, readers
 // that wait, queue or take callbacks, and why a start failed.
 #include <atomic>
-#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <thread>

@@ -58,16 +58,8 @@ for n in 1 2; do
         fail "COM$n of $prefix is not mapped to $ports/com$n; not running anything"
 done
 mkdir -p "$artifacts"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../lib/scratch.sh
+. "$here/../lib/scratch.sh"
 
 start_glove() {  # PORT OPTION...
     local port=$1

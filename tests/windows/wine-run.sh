@@ -44,16 +44,8 @@ for n in 1 2; do
     fi
 done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=../lib/scratch.sh
+. "$here/../lib/scratch.sh"
 
 for port in com1 com2; do
     rm -f "$ports/$port"
