@@ -25,10 +25,22 @@ HelloResult sayHello(platform::Handle port, const platform::Wakeup* wakeup) {
     } else if (platform::waitForWakeup(*wakeup, protocol::kHelloPauseMs)) {
         return {Transfer::woken, 0, 0};
     }
+    // The answer is one byte. Bytes before it can only be the rest of an answer to a request
+    // of the port's previous user, in flight when the port was opened: they are read past, a
+    // few at most, each under the usual limit, until 0x55 comes or the line goes quiet.
     HelloResult result{Transfer::timedOut, 0, 0};
-    const auto got = platform::readPort(port, &result.answer, 1, wakeup);
-    result.status = got.status;
-    result.count = got.count;
+    for (int read = 0; read < protocol::kHelloReadLimit; ++read) {
+        std::uint8_t byte = 0;
+        const auto got = platform::readPort(port, &byte, 1, wakeup);
+        result.status = got.status;
+        if (got.count == 1) {
+            result.count = 1;
+            result.answer = byte;
+        }
+        if (got.count != 1 || byte == protocol::kHelloAnswer) {
+            break;
+        }
+    }
     return result;
 }
 

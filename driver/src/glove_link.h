@@ -136,7 +136,8 @@ public:
     /// latest such frame; nullopt when none came.
     std::optional<StampedFrame> waitForFrame(std::uint64_t after,
                                              std::chrono::milliseconds timeout) const;
-    /// A queue that receives every frame from now on (up to `capacity` behind).
+    /// A queue that receives every frame from now on (up to `capacity` behind), across stops
+    /// and starts: subscribe before start() to get a link's frames from its very first.
     std::shared_ptr<FrameQueue> subscribe(std::size_t capacity = 1024);
     /// Stops delivering frames to `queue` and closes it.
     void unsubscribe(const std::shared_ptr<FrameQueue>& queue);

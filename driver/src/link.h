@@ -64,8 +64,9 @@ struct HelloResult {
     bool gloveAnswered() const;
 };
 
-/// One hello: writes 0x41, pauses 100 ms, reads one byte under the usual limit. The pause and
-/// the transfers end early when `wakeup` (may be null) is signalled.
+/// One hello: writes 0x41, pauses 100 ms, reads the answer under the usual limit, reading
+/// past a few stale bytes in front of it. The pause and the transfers end early when `wakeup`
+/// (may be null) is signalled. `answer` is the last byte read.
 HelloResult sayHello(platform::Handle port, const platform::Wakeup* wakeup);
 
 /// The acquisition thread's body: polls the glove until `link.run` is cleared.

@@ -21,6 +21,9 @@ using Frame = std::array<std::uint8_t, kFrameSize>;
 
 inline constexpr int kHelloAttempts = 3;
 inline constexpr int kHelloPauseMs = 100;  // before reading the answer, and after a miss
+// Bytes read at most for one hello's answer: the answer behind the rest of a frame that was
+// on its way when the port was opened, with room to spare.
+inline constexpr int kHelloReadLimit = 1 + 2 * static_cast<int>(kFrameSize + 1);
 
 /// Every read and write gives up after 1 ms per byte plus 200 ms.
 constexpr int transferLimitMs(std::size_t bytes) {

@@ -116,9 +116,14 @@ INSTANTIATE_TEST_SUITE_P(
                           std::this_thread::sleep_for(std::chrono::milliseconds(200));
                       },
                       1, 1, 99, 700},
+        HandshakeCase{"AnswerBehindTheRestOfAnEarlierFrame",
+                      [](GloveEmulator& g) {
+                          g.setBeforeHelloAnswer({0x80, 1, 2, 3, 4});
+                      },
+                      1, 1, 99, 700},
         HandshakeCase{"Silent", [](GloveEmulator& g) { g.setSilent(true); }, 0, 3, 1200, 2600},
         HandshakeCase{"WrongAnswer", [](GloveEmulator& g) { g.setHelloAnswer(0x21); }, 0, 3,
-                      3 * 200, 2600}),
+                      3 * 400, 2600}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(HandshakeTest, AnswerLandsInPositionZero) {

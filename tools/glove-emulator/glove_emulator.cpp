@@ -263,6 +263,11 @@ void GloveEmulator::setHelloAnswer(std::uint8_t answer) {
     helloAnswer_ = answer;
 }
 
+void GloveEmulator::setBeforeHelloAnswer(std::vector<std::uint8_t> bytes) {
+    std::lock_guard lock(mutex_);
+    beforeHelloAnswer_ = std::move(bytes);
+}
+
 void GloveEmulator::answerHelloFrom(int n) {
     std::lock_guard lock(mutex_);
     answerHelloFrom_ = n;
@@ -469,7 +474,9 @@ void GloveEmulator::handleByte(std::uint8_t value, Clock::time_point now, Events
         ++hellos_;
         events.emplace_back(now, "rx " + hexByte(value));
         if (!silent_ && !stopped && hellos_ >= static_cast<std::size_t>(answerHelloFrom_)) {
-            queueAnswer({helloAnswer_}, now, false, {});
+            std::vector<std::uint8_t> answer = beforeHelloAnswer_;
+            answer.push_back(helloAnswer_);
+            queueAnswer(answer, now, false, {});
         }
     } else if (value == kRequest) {
         ++requests_;

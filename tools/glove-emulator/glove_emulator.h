@@ -91,6 +91,9 @@ public:
     void replay(std::vector<RecordedFrame> frames);
     void setSilent(bool silent);
     void setHelloAnswer(std::uint8_t answer);
+    // Bytes sent before every hello answer, as the rest of an answer to an earlier host's
+    // request would arrive.
+    void setBeforeHelloAnswer(std::vector<std::uint8_t> bytes);
     void answerHelloFrom(int n);
     void setNoiseBeforeHeader(std::vector<std::uint8_t> noise);
     void corruptChecksumEvery(int n);
@@ -175,6 +178,7 @@ private:
     bool replayEnded_ = false;
     bool silent_ = false;
     std::uint8_t helloAnswer_ = kHelloAnswer;
+    std::vector<std::uint8_t> beforeHelloAnswer_;
     int answerHelloFrom_ = 1;
     std::vector<std::uint8_t> noise_;
     int corruptEvery_ = 0;
