@@ -372,6 +372,15 @@ std::string GloveLink::portName() const {
     return state_->portName;
 }
 
+std::string GloveLink::lineSettings() const {
+    // The thread clears the handle under this lock before it closes a port.
+    const std::lock_guard lock(state_->portLock);
+    if (state_->port == kNoHandle) {
+        return "no port open";
+    }
+    return platform::describeSettings(state_->port);
+}
+
 unsigned char* GloveLink::data() {
     return reinterpret_cast<unsigned char*>(state_->sample);
 }

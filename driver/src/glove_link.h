@@ -125,6 +125,9 @@ public:
     bool running() const;
     /// The port name start() was given last.
     std::string portName() const;
+    /// The open port's line settings as the system reports them ("19200 baud, 8N1, raw, no
+    /// flow control"), or why there are none.
+    std::string lineSettings() const;
 
     /// The 8-byte sample buffer: 8-aligned, at the same address for the link's lifetime.
     unsigned char* data();

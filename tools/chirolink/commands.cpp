@@ -1,12 +1,9 @@
 #include "commands.h"
 
-#include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include "csv.h"
@@ -37,45 +34,6 @@ bool carryOn(StopSignals& stop, Clock::duration step, std::optional<Clock::time_
     return !stop.waitUntil(until) && !(deadline && Clock::now() >= *deadline);
 }
 
-// The port's line settings as the system reports them, read through a second handle while the
-// link holds the port: "19200 baud, 8N1, raw, no flow control".
-std::string lineSettings(const std::string& port) {
-    const std::string path = platform::devicePath(port.c_str());
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return std::string("not readable while the link holds the port (") + std::strerror(errno) +
-               ")";
-    }
-    termios tio{};
-    const bool read = ::tcgetattr(fd, &tio) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!read) {
-        return std::string("not readable (") + std::strerror(error) + ")";
-    }
-    static constexpr std::pair<speed_t, unsigned> kSpeeds[] = {
-        {B1200, 1200},     {B2400, 2400},     {B4800, 4800},    {B9600, 9600},
-        {B19200, 19200},   {B38400, 38400},   {B57600, 57600},  {B115200, 115200},
-        {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
-    std::string speed = "unusual speed";
-    for (const auto& [code, baud] : kSpeeds) {
-        if (cfgetispeed(&tio) == code) {
-            speed = std::to_string(baud) + " baud";
-        }
-    }
-    const tcflag_t size = tio.c_cflag & CSIZE;
-    const char bits = size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
-    const char parity = (tio.c_cflag & PARENB) == 0 ? 'N' : (tio.c_cflag & PARODD) ? 'O' : 'E';
-    const char stops = (tio.c_cflag & CSTOPB) ? '2' : '1';
-    const bool raw = (tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0 &&
-                     (tio.c_oflag & OPOST) == 0 &&
-                     (tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON)) == 0;
-    const char* flow = (tio.c_cflag & CRTSCTS)          ? "RTS/CTS flow control"
-                       : (tio.c_iflag & (IXON | IXOFF)) ? "XON/XOFF flow control"
-                                                        : "no flow control";
-    return speed + ", " + bits + parity + stops + ", " + (raw ? "raw" : "not raw") + ", " + flow;
-}
-
 }  // namespace
 
 int info(const Options& options, StopSignals& stop) {
@@ -92,7 +50,7 @@ int info(const Options& options, StopSignals& stop) {
         complain(port + ": " + describe(result));
         return 1;
     }
-    std::printf("settings:        %s\n", lineSettings(port).c_str());
+    std::printf("settings:        %s\n", link.lineSettings().c_str());
     const auto start = Clock::now();
     const auto before = link.counters();
     stop.waitUntil(start + std::chrono::seconds(2));

@@ -41,6 +41,10 @@ SavedSettings configurePort(Handle port);
 /// be a glove.
 void restoreSettings(Handle port, const SavedSettings& saved);
 
+/// The port's line settings as the system reports them, for people: "19200 baud, 8N1, raw,
+/// no flow control".
+std::string describeSettings(Handle port);
+
 #ifndef _WIN32
 /// The device path that a port name stands for: "COMn" gives "/dev/ttyS<n-1>", anything
 /// else is returned as given.

@@ -313,6 +313,34 @@ void restoreSettings(Handle handle, const SavedSettings& saved) {
     }
 }
 
+std::string describeSettings(Handle handle) {
+    termios line{};
+    if (tcgetattr(serial(handle).fd, &line) != 0) {
+        return std::string("not readable (") + std::strerror(errno) + ")";
+    }
+    static constexpr std::pair<speed_t, unsigned> kSpeeds[] = {
+        {B1200, 1200},     {B2400, 2400},     {B4800, 4800},    {B9600, 9600},
+        {B19200, 19200},   {B38400, 38400},   {B57600, 57600},  {B115200, 115200},
+        {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    std::string speed = "unusual speed";
+    for (const auto& [code, baud] : kSpeeds) {
+        if (cfgetispeed(&line) == code) {
+            speed = std::to_string(baud) + " baud";
+        }
+    }
+    const tcflag_t size = line.c_cflag & CSIZE;
+    const char bits = size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+    const char parity = (line.c_cflag & PARENB) == 0 ? 'N' : (line.c_cflag & PARODD) ? 'O' : 'E';
+    const char stops = (line.c_cflag & CSTOPB) ? '2' : '1';
+    const bool raw = (line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0 &&
+                     (line.c_oflag & OPOST) == 0 &&
+                     (line.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON)) == 0;
+    const char* flow = (line.c_cflag & CRTSCTS)          ? "RTS/CTS flow control"
+                       : (line.c_iflag & (IXON | IXOFF)) ? "XON/XOFF flow control"
+                                                         : "no flow control";
+    return speed + ", " + bits + parity + stops + ", " + (raw ? "raw" : "not raw") + ", " + flow;
+}
+
 void closePort(Handle handle, const SavedSettings& saved) {
     SerialPort* port = &serial(handle);
     const Found what = found(saved);

@@ -109,6 +109,24 @@ Handle openPort(const char* name, OpenFailure* why) {
     return fromHandle(port);
 }
 
+std::string describeSettings(Handle port) {
+    DCB line{};
+    line.DCBlength = sizeof line;
+    if (!GetCommState(handleOf(port), &line)) {
+        return "not readable";
+    }
+    static constexpr char kParity[] = "NOEMS";
+    static constexpr const char* kStopBits[] = {"1", "1.5", "2"};
+    std::string text = std::to_string(line.BaudRate) + " baud, " + std::to_string(line.ByteSize) +
+                       (line.Parity < 5 ? kParity[line.Parity] : '?') +
+                       (line.StopBits < 3 ? kStopBits[line.StopBits] : "?") + ", " +
+                       (line.fBinary ? "raw" : "not raw") + ", ";
+    text += line.fOutxCtsFlow || line.fRtsControl == RTS_CONTROL_HANDSHAKE ? "RTS/CTS flow control"
+            : line.fOutX || line.fInX                                      ? "XON/XOFF flow control"
+                                                                           : "no flow control";
+    return text;
+}
+
 SavedSettings configurePort(Handle port) {
     Found what{};
     const HANDLE h = handleOf(port);
