@@ -136,7 +136,9 @@ TEST_F(LifecycleTest, ForkedChildHoldsNothingOfTheParentsLink) {
     ASSERT_EQ(GloveInit(first.path().c_str()), 1);
     ASSERT_TRUE(showsValues({1, 2, 3, 4, 5, 6, 7}));
     int release[2];
+    int running[2];
     ASSERT_EQ(pipe(release), 0);
+    ASSERT_EQ(pipe(running), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -144,11 +146,19 @@ TEST_F(LifecycleTest, ForkedChildHoldsNothingOfTheParentsLink) {
         inForkedChild = true;
         alarm(10);
         close(release[1]);
-        char byte = 0;
+        close(running[0]);
+        char byte = 1;
+        [[maybe_unused]] const auto sent = write(running[1], &byte, 1);
         [[maybe_unused]] const auto got = read(release[0], &byte, 1);
         std::exit(0);  // a child that tried to join a thread it does not have would hang here
     }
     close(release[0]);
+    close(running[1]);
+    // The child's fork handler has run once the child runs at all; on a busy machine that can
+    // be later than the parent's next steps.
+    char byte = 0;
+    ASSERT_EQ(read(running[0], &byte, 1), 1);
+    close(running[0]);
     const std::size_t frames = first.framesSent();
     EXPECT_TRUE(first.waitForFrames(frames + 10, milliseconds(3000))) << "the link runs on";
 

@@ -10,18 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "../lib/waiting.h"
+
 namespace chirolink::tools {
 class GloveEmulator;
 }
 
 namespace chirolink::testing {
-
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
-
-inline double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 /// The thread id of the library's acquisition thread (named "chirolink"), or 0.
 pid_t acquisitionThreadId();
@@ -31,19 +26,6 @@ std::uint64_t threadCpuNanoseconds(pid_t tid);
 
 /// The mask of blocked signals of a thread of this process, from /proc.
 std::uint64_t blockedSignals(pid_t tid);
-
-/// Waits until `condition` holds or `timeout` passes; returns the last result.
-template <typename Condition>
-bool eventually(Condition condition, milliseconds timeout) {
-    const auto end = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    return true;
-}
 
 /// A directory of its own under /tmp, removed with all it holds when the object goes.
 class TempDir {

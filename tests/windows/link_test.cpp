@@ -38,7 +38,7 @@ TEST(Frames, ArriveInTheBuffer) {
     ASSERT_TRUE(chirolink.loaded());
     ASSERT_EQ(chirolink.init("COM1"), 1);
     EXPECT_TRUE(eventually([&] { return sensors(chirolink) == kComOneValues; }, milliseconds(2000)))
-        << "the buffer holds " << testing::PrintToString(sensors(chirolink));
+        << "the buffer holds " << ::testing::PrintToString(sensors(chirolink));
     EXPECT_EQ(chirolink.dataPtr()[7], 96) << "the checksum byte";
     // The link runs on while the process ends.
 }

@@ -11,29 +11,15 @@
 #include <thread>
 #include <vector>
 
+#include "../lib/waiting.h"
 #include "chirolink.h"
 
 namespace chirolink::windows_testing {
 
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
-
-inline double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-/// Waits until `condition` holds or `timeout` passes; returns the last result.
-template <typename Condition>
-bool eventually(Condition condition, milliseconds timeout) {
-    const auto end = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    return true;
-}
+using chirolink::testing::Clock;
+using chirolink::testing::eventually;
+using chirolink::testing::milliseconds;
+using chirolink::testing::millisecondsSince;
 
 /// Chirolink.dll, loaded with LoadLibrary and its three calls looked up by name. Frees the
 /// library on destruction unless release() was called.
