@@ -234,17 +234,24 @@ TEST_F(AcquisitionTest, StrayByteDuringTheHuntDoesNotStallTheLink) {
     EXPECT_EQ(sample(), (Values{7, 7, 7, 7, 7, 7, 7}));
 }
 
+// Starts the link on `glove`, behind `link`, answering at once with all values 1, and gives
+// the acquisition thread's id.
+void startStreamingOnes(GloveEmulator& glove, const std::string& link, pid_t& thread) {
+    glove.setInstant(true);
+    glove.setFixedValues({1, 1, 1, 1, 1, 1, 1});
+    ASSERT_EQ(GloveInit(link.c_str()), 1);
+    ASSERT_TRUE(showsValues({1, 1, 1, 1, 1, 1, 1}));
+    thread = chirolink::testing::acquisitionThreadId();
+    ASSERT_NE(thread, 0);
+}
+
 TEST_F(AcquisitionTest, UnpluggedPortIsReopenedWithoutSpinning) {
     const chirolink::testing::TempDir dir;
     const std::string link = dir / "glove";
     {
         GloveEmulator pluggable(link);
-        pluggable.setInstant(true);
-        pluggable.setFixedValues({1, 1, 1, 1, 1, 1, 1});
-        ASSERT_EQ(GloveInit(link.c_str()), 1);
-        ASSERT_TRUE(showsValues({1, 1, 1, 1, 1, 1, 1}));
-        const pid_t thread = chirolink::testing::acquisitionThreadId();
-        ASSERT_NE(thread, 0);
+        pid_t thread = 0;
+        ASSERT_NO_FATAL_FAILURE(startStreamingOnes(pluggable, link, thread));
 
         pluggable.unplug();
         std::this_thread::sleep_for(milliseconds(300));
@@ -321,12 +328,8 @@ TEST_F(AcquisitionTest, ExceptionInTheThreadIsCaughtAndTheReopenTriedAgain) {
     const std::string link = dir / "a-name-longer-than-short-strings";
     {
         GloveEmulator pluggable(link);
-        pluggable.setInstant(true);
-        pluggable.setFixedValues({1, 1, 1, 1, 1, 1, 1});
-        ASSERT_EQ(GloveInit(link.c_str()), 1);
-        ASSERT_TRUE(showsValues({1, 1, 1, 1, 1, 1, 1}));
-        const pid_t thread = chirolink::testing::acquisitionThreadId();
-        ASSERT_NE(thread, 0);
+        pid_t thread = 0;
+        ASSERT_NO_FATAL_FAILURE(startStreamingOnes(pluggable, link, thread));
 
         // Reopening needs memory for the device's path: every try now throws bad_alloc.
         failingAllocationThread = thread;
