@@ -124,6 +124,11 @@ bool FrameQueue::closed() const {
     return closed_;
 }
 
+std::uint64_t FrameQueue::missed() const {
+    const std::lock_guard lock(mutex_);
+    return missed_;
+}
+
 void FrameQueue::push(const StampedFrame& frame) {
     {
         const std::lock_guard lock(mutex_);
@@ -132,11 +137,13 @@ void FrameQueue::push(const StampedFrame& frame) {
         }
         if (frames_.size() == capacity_) {
             frames_.pop_front();  // the reader fell behind: it sees a gap in the sequence
+            ++missed_;
         }
         try {
             frames_.push_back(frame);
         } catch (...) {
-            return;  // out of memory: this reader misses the frame, the link goes on
+            ++missed_;  // out of memory: this reader misses the frame, the link goes on
+            return;
         }
     }
     arrived_.notify_one();

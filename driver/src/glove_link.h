@@ -77,6 +77,8 @@ public:
     /// Ends every wait in next(), now and later.
     void close();
     bool closed() const;
+    /// Frames dropped because the reader had fallen `capacity` behind.
+    std::uint64_t missed() const;
 
     /// Called by the link for every frame.
     void push(const StampedFrame& frame);
@@ -86,6 +88,7 @@ private:
     std::condition_variable arrived_;
     std::deque<StampedFrame> frames_;
     const std::size_t capacity_;
+    std::uint64_t missed_ = 0;
     bool closed_ = false;
 };
 
