@@ -374,6 +374,14 @@ bool GloveLink::running() const {
     return state_->run.load(std::memory_order_acquire) != 0;
 }
 
+LinkState GloveLink::state() const {
+    if (!running()) {
+        return LinkState::stopped;
+    }
+    const std::lock_guard lock(state_->portLock);
+    return state_->port == kNoHandle ? LinkState::reopening : LinkState::running;
+}
+
 std::string GloveLink::portName() const {
     const std::lock_guard lock(state_->lifecycle);
     return state_->portName;

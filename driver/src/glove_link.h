@@ -50,6 +50,13 @@ struct LinkCounters {
     std::uint64_t reopens = 0;       ///< times a failed port was opened again and answered
 };
 
+/// What a link is doing.
+enum class LinkState {
+    running,    ///< the port is open and the glove is polled
+    reopening,  ///< the port went away; the thread tries to open it again
+    stopped,    ///< no thread runs
+};
+
 /// How start() ended.
 enum class StartResult {
     started,       ///< a glove answered; the thread runs
@@ -126,6 +133,7 @@ public:
     /// cycle's time (409 ms), then wakes the thread. Frames, counters and the buffer stay.
     void stop();
     bool running() const;
+    LinkState state() const;
     /// The port name start() was given last.
     std::string portName() const;
     /// The open port's line settings as the system reports them ("19200 baud, 8N1, raw, no
