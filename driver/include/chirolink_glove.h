@@ -65,14 +65,14 @@ typedef struct chirolink_frame {
 
 /* What a link is doing and what it has counted since it was opened. */
 typedef struct chirolink_status {
-    int32_t state;            /* CHIROLINK_STATE_* */
-    int32_t reserved;         /* 0 */
-    uint64_t frames;          /* frames received, whatever their checksum */
-    uint64_t bad_checksums;   /* of those, frames whose checksum did not match */
-    uint64_t lost_replies;    /* requests that got no whole frame in time */
-    uint64_t reopens;         /* times the port went away, was opened again and answered */
-    uint64_t missed;          /* frames this handle's queue dropped: its reader fell behind */
-    double last_frame_age_s;  /* seconds since the latest frame; negative before the first */
+    int32_t state;           /* CHIROLINK_STATE_* */
+    int32_t reserved;        /* 0 */
+    uint64_t frames;         /* frames received, whatever their checksum */
+    uint64_t bad_checksums;  /* of those, frames whose checksum did not match */
+    uint64_t lost_replies;   /* requests that got no whole frame in time */
+    uint64_t reopens;        /* times the port went away, was opened again and answered */
+    uint64_t missed;         /* frames this handle's queue dropped: its reader fell behind */
+    double last_frame_age_s; /* seconds since the latest frame; negative before the first */
 } chirolink_status;
 
 /* Results. Every call that can fail returns CHIROLINK_OK or one of these. */

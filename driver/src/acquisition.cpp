@@ -1,5 +1,9 @@
 // The acquisition thread: request, header hunt, frame, checksum, and again, without pause.
-#include "link.h"
+// One per running link. It owns the link's port while it runs (it alone drops and reopens
+// it, under the port lock), writes the sample buffer and publishes frames and counters; it
+// reads only what start() gave it in its Acquisition.
+#include "hello.h"
+#include "link_state.h"
 #include "protocol.h"
 #include "sample_buffer.h"
 
@@ -12,9 +16,9 @@ enum class Cycle { done, portFailed };
 
 // One exchange with the glove. `hunt` is the last byte received while hunting for the
 // header; it outlives the cycle.
-Cycle exchange(GloveLink::State& link, std::uint8_t& hunt) {
-    const platform::Handle port = link.port;
-    const platform::Wakeup* wakeup = &link.wakeup;
+Cycle exchange(const Acquisition& acquisition, platform::Handle port, std::uint8_t& hunt) {
+    GloveLink::State& link = acquisition.link;
+    const platform::Wakeup* wakeup = &acquisition.wakeup;
 
     const auto sent = platform::writePort(port, &protocol::kRequest, 1, wakeup);
     if (sent.status == Transfer::failed) {
@@ -76,55 +80,60 @@ Cycle exchange(GloveLink::State& link, std::uint8_t& hunt) {
     return Cycle::done;
 }
 
-// Closes the link's port after it failed; the thread goes on to reopen it. The handle is
-// cleared where fork() cannot see it half done.
+// Closes the link's port after it failed; the thread goes on to reopen it. Closed under the
+// port lock, so that fork() never sees a handle that is no longer stored but still open.
 void dropPort(GloveLink::State& link) {
-    const platform::Handle port = link.port;
-    if (port != platform::kNoHandle) {
-        {
-            const std::lock_guard lock(link.portLock);
-            link.port = platform::kNoHandle;
-        }
-        platform::closePort(port, link.saved);
+    auto port = link.port.lock();
+    if (port->handle != platform::kNoHandle) {
+        platform::closePort(port->handle, port->saved);
+        port->handle = platform::kNoHandle;
     }
 }
 
 // Opens the link's port again after it failed. Whatever holds the name now gets one hello and
 // is kept only when it answers as a glove does; anything else gets its settings back and is
 // closed at once. Returns how long to wait before the next try when it gives up.
-int reopen(GloveLink::State& link) {
+int reopen(const Acquisition& acquisition) {
+    GloveLink::State& link = acquisition.link;
+    platform::Handle handle = platform::kNoHandle;
     {
-        const std::lock_guard lock(link.portLock);  // the open and its store, as one for fork()
-        link.port = platform::openPort(link.portName.c_str());
+        auto port = link.port.lock();  // the open and its store, as one for fork()
+        port->handle = platform::openPort(acquisition.portName.c_str());
+        if (port->handle == platform::kNoHandle) {
+            return protocol::kReopenIntervalMs;
+        }
+        port->saved = platform::configurePort(port->handle);
+        handle = port->handle;
     }
-    const platform::Handle port = link.port;
-    if (port == platform::kNoHandle) {
-        return protocol::kReopenIntervalMs;
-    }
-    link.saved = platform::configurePort(port);
-    if (sayHello(port, &link.wakeup).gloveAnswered()) {
+    if (sayHello(handle, &acquisition.wakeup).gloveAnswered()) {
         link.countReopen();
         return 0;
     }
-    platform::restoreSettings(port, link.saved);
+    {
+        auto port = link.port.lock();
+        platform::restoreSettings(port->handle, port->saved);
+    }
     dropPort(link);
     return protocol::kNotAGloveRetryMs;
 }
 
 // One turn of the loop: an exchange on an open port, or a try at reopening a failed one.
 // `waitMs` is how long to wait before the next try at reopening.
-void cycle(GloveLink::State& link, std::uint8_t& hunt, int& waitMs) {
-    if (link.port != platform::kNoHandle) {
-        if (exchange(link, hunt) == Cycle::portFailed) {
+void cycle(const Acquisition& acquisition, std::uint8_t& hunt, int& waitMs) {
+    GloveLink::State& link = acquisition.link;
+    // Only this thread changes the handle while it runs: the copy stays good for the cycle.
+    const platform::Handle port = link.port.lock()->handle;
+    if (port != platform::kNoHandle) {
+        if (exchange(acquisition, port, hunt) == Cycle::portFailed) {
             dropPort(link);
             waitMs = protocol::kReopenIntervalMs;
         }
         return;
     }
-    if (platform::waitForWakeup(link.wakeup, waitMs)) {
+    if (platform::waitForWakeup(acquisition.wakeup, waitMs)) {
         return;
     }
-    waitMs = reopen(link);
+    waitMs = reopen(acquisition);
     if (waitMs == 0) {
         hunt = 0;
     }
@@ -132,12 +141,13 @@ void cycle(GloveLink::State& link, std::uint8_t& hunt, int& waitMs) {
 
 }  // namespace
 
-void acquire(GloveLink::State& link) {
+void acquire(const Acquisition& acquisition) {
+    GloveLink::State& link = acquisition.link;
     std::uint8_t hunt = 0;  // anything but the header
     int waitMs = protocol::kReopenIntervalMs;
     while (link.run.load(std::memory_order_acquire) != 0) {
         try {
-            cycle(link, hunt, waitMs);
+            cycle(acquisition, hunt, waitMs);
         } catch (...) {
             // Nothing in a cycle is meant to throw, but an exception must never end the host
             // process from here: whatever went wrong, start over from a closed port.

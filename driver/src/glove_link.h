@@ -9,46 +9,24 @@
 // FrameCallback). Readers never slow the link: a reader that falls behind misses frames, which
 // shows as a gap in the sequence numbers.
 //
-// Not part of the shipped ABI: the shared library exports only the three C calls.
+// The shared library's C API (chirolink_glove.h) is a thin layer over it.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "protocol.h"
+#include "frames.h"
+
+struct chirolink_glove;
 
 namespace chirolink {
 
-/// One frame as a link published it.
-struct StampedFrame {
-    /// Finger 1 to 5, Roll, Pitch, then the checksum byte, exactly as received.
-    protocol::Frame bytes{};
-    /// Whether the checksum matched the seven values.
-    bool checksumGood = false;
-    /// 1 for the link's first frame, then one more for every frame it receives.
-    std::uint64_t sequence = 0;
-    /// When the frame's last byte was read, on the monotonic clock and on the wall clock.
-    std::chrono::steady_clock::time_point monotonic{};
-    std::chrono::system_clock::time_point wall{};
-};
-
-/// What a link has counted since it started.
-struct LinkCounters {
-    std::uint64_t frames = 0;        ///< frames received, whatever their checksum
-    std::uint64_t badChecksums = 0;  ///< of those, frames whose checksum did not match
-    std::uint64_t lostReplies = 0;   ///< requests that got no whole frame in time
-    std::uint64_t reopens = 0;       ///< times a failed port was opened again and answered
-};
+class GloveLink;
+chirolink_glove& processGlove();
 
 /// What a link is doing.
 enum class LinkState {
@@ -71,51 +49,6 @@ enum class StartResult {
 
 /// A text for a StartResult, for messages: "glove answered", "no such device", ...
 const char* describe(StartResult result);
-
-/// The frames of one link, in order, for one reader that takes them one by one. It holds up
-/// to `capacity` frames; when the reader falls that far behind, the oldest are dropped.
-class FrameQueue {
-public:
-    explicit FrameQueue(std::size_t capacity);
-
-    /// The oldest frame not yet taken, waiting up to `timeout` for one; nullopt when none came
-    /// or close() was called.
-    std::optional<StampedFrame> next(std::chrono::milliseconds timeout);
-    /// Ends every wait in next(), now and later.
-    void close();
-    bool closed() const;
-    /// Frames dropped because the reader had fallen `capacity` behind.
-    std::uint64_t missed() const;
-
-    /// Called by the link for every frame.
-    void push(const StampedFrame& frame);
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::deque<StampedFrame> frames_;
-    const std::size_t capacity_;
-    std::uint64_t missed_ = 0;
-    bool closed_ = false;
-};
-
-class GloveLink;
-
-/// Calls a function for each frame of a link, on a thread of its own, until destroyed. A slow
-/// function misses frames rather than slowing the link.
-class FrameCallback {
-public:
-    FrameCallback(GloveLink& link, std::function<void(const StampedFrame&)> call,
-                  std::size_t capacity = 1024);
-    ~FrameCallback();
-    FrameCallback(const FrameCallback&) = delete;
-    FrameCallback& operator=(const FrameCallback&) = delete;
-
-private:
-    GloveLink& link_;
-    std::shared_ptr<FrameQueue> queue_;
-    std::thread thread_;
-};
 
 class GloveLink {
 public:
@@ -156,12 +89,18 @@ public:
     /// Stops delivering frames to `queue` and closes it.
     void unsubscribe(const std::shared_ptr<FrameQueue>& queue);
 
-    /// The link behind GloveInit, GloveGetDataPtr and GloveGetData.
+    /// The link behind GloveInit, GloveGetDataPtr and GloveGetData: made on first use, never
+    /// destroyed (threads may call into it while the process exits).
     static GloveLink& process();
+
+    /// Stops every link of the process at once, for good: the library is being unloaded or
+    /// the process is ending. Later starts fail.
+    static void endAll();
 
     struct State;
 
 private:
+    friend chirolink_glove& processGlove();
     explicit GloveLink(std::uint64_t* sampleWord);
 
     std::unique_ptr<State> state_;

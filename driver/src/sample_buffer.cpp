@@ -3,8 +3,6 @@
 #include <atomic>
 #include <cstring>
 
-#include "chirolink.h"
-
 namespace chirolink {
 namespace {
 
@@ -39,14 +37,3 @@ std::uint64_t& exportedSample() {
 }
 
 }  // namespace chirolink
-
-extern "C" CHIROLINK_API unsigned char* CHIROLINK_CALL GloveGetDataPtr(void) {
-    return reinterpret_cast<unsigned char*>(&chirolink::sampleWord);
-}
-
-extern "C" CHIROLINK_API unsigned char CHIROLINK_CALL GloveGetData(int32_t index) {
-    if (index < 0 || index >= static_cast<int32_t>(chirolink::protocol::kSensorCount)) {
-        return 0;
-    }
-    return chirolink::loadSample(chirolink::sampleWord)[static_cast<std::size_t>(index)];
-}

@@ -1,6 +1,6 @@
 // The operating-system services the link needs: a serial port with deadlines, a way to
 // interrupt the acquisition thread's waits, a thread, sleeping, and the debug line.
-// Each operating system implements this header in one file of its own (posix.cpp here).
+// Each operating system implements this header: win32.cpp, and the posix_*.cpp files.
 #pragma once
 
 #include <cstddef>
@@ -116,6 +116,12 @@ bool joinThread(Thread& thread, int milliseconds = -1);
 /// Runs `prepare` in the forking thread before fork(), `parent` after it in the parent, and
 /// `child` in the child. Returns false when the handlers could not be installed.
 bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)());
+
+/// Calls `hook` once when the library is unloaded or the process ends normally, where threads
+/// of the library could otherwise outlive what they use. Returns false when it cannot. Where
+/// the library's threads keep it loaded and the system ends them with the process (Windows),
+/// there is nothing to do and the hook is never called.
+bool atUnload(void (*hook)());
 
 /// Writes one line to the platform's debug channel: syslog at LOG_DEBUG here, without
 /// openlog (the host program owns its syslog identity).

@@ -289,6 +289,13 @@ bool installForkHandlers(void (*)(), void (*)(), void (*)()) {
     return true;  // no fork() here
 }
 
+bool atUnload(void (*)()) {
+    // A running link's thread holds a reference to this library, so it is never unloaded
+    // under one; and when the process ends, the system has ended every thread before the
+    // unload, which must then take no lock and wait for nothing.
+    return true;
+}
+
 void debugLine(const char* line) {
     if (auto* sink = debugSink.load(std::memory_order_acquire)) {
         sink(line);
@@ -303,8 +310,8 @@ void setDebugSink(void (*sink)(const char* line)) {
 
 }  // namespace chirolink::platform
 
-// Notes only that the process is ending (a non-null `reserved` on detach); all other work at
-// unload is done by the library's unload hook, which runs after this.
+// Notes only that the process is ending (a non-null `reserved` on detach). Nothing else is
+// done at unload: the links are never destroyed, and no thread of theirs runs by then.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_DETACH && reserved != nullptr) {
         chirolink::platform::processEnding.store(true, std::memory_order_release);

@@ -1,0 +1,95 @@
+// The registry of every link of the process. Callers' threads enrol and withdraw links; the
+// thread that forks holds the registry and the locks of every link across fork(); the
+// library's unload hook runs on whichever thread unloads the library or ends the process.
+//
+// The registry is never destroyed: a thread may still create or destroy a link while the
+// process exits.
+#include "link_registry.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "link_state.h"
+
+namespace chirolink {
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::vector<GloveLink::State*> links;
+};
+
+Registry& registry() {
+    static Registry* const all = new Registry;
+    return *all;
+}
+
+// Both locks of every link are held across fork, so that the child gets them free and sees
+// every port either open and stored or closed.
+void lockForFork() {
+    Registry& all = registry();
+    all.mutex.lock();
+    for (GloveLink::State* link : all.links) {
+        link->control.holdForFork();
+        link->port.holdForFork();
+    }
+}
+
+void unlockAfterFork() {
+    Registry& all = registry();
+    for (GloveLink::State* link : all.links) {
+        link->port.releaseAfterFork();
+        link->control.releaseAfterFork();
+    }
+    all.mutex.unlock();
+}
+
+// A child of fork() has none of the links' threads: it must neither join one nor touch the
+// parent's ports. Its copies are closed, and only closed: they would hold the ports' locks
+// for as long as the child lives.
+void forgetLinksInChild() {
+    Registry& all = registry();
+    for (GloveLink::State* link : all.links) {
+        auto& port = link->port.valueInForkedChild();
+        auto& control = link->control.valueInForkedChild();
+        platform::closeInheritedCopy(port.handle);
+        platform::closeInheritedCopy(control.wakeup);
+        port.handle = platform::kNoHandle;
+        link->run.store(0, std::memory_order_relaxed);
+        control.wakeup = {};
+        control.thread = {};
+        control.acquisition.reset();
+        link->port.releaseAfterFork();
+        link->control.releaseAfterFork();
+    }
+    all.mutex.unlock();
+}
+
+}  // namespace
+
+void enrol(GloveLink::State* link) {
+    static const bool installed =
+        platform::installForkHandlers(lockForFork, unlockAfterFork, forgetLinksInChild) &&
+        platform::atUnload(GloveLink::endAll);
+    static_cast<void>(installed);
+    Registry& all = registry();
+    const std::lock_guard lock(all.mutex);
+    all.links.push_back(link);
+}
+
+void withdraw(GloveLink::State* link) {
+    Registry& all = registry();
+    const std::lock_guard lock(all.mutex);
+    all.links.erase(std::remove(all.links.begin(), all.links.end(), link), all.links.end());
+}
+
+void forEveryLink(void (*end)(GloveLink::State& link)) {
+    Registry& all = registry();
+    const std::lock_guard lock(all.mutex);
+    for (GloveLink::State* link : all.links) {
+        end(*link);
+    }
+}
+
+}  // namespace chirolink

@@ -1,0 +1,162 @@
+// POSIX (Linux) wakeups, sleeping, threads, fork and unload hooks, and the debug line.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "platform.h"
+#include "posix_common.h"
+
+namespace chirolink::platform {
+namespace {
+
+using namespace posix;
+
+void* runThread(void* started) {
+    const Thread* thread = static_cast<Thread*>(started);
+    thread->body(thread->argument);
+    return nullptr;
+}
+
+std::atomic<void (*)(const char*)> debugSink{nullptr};
+std::atomic<void (*)()> unloadHook{nullptr};
+
+// Runs when the library is unloaded (dlclose) and when the process exits normally, while
+// other threads may still run.
+__attribute__((destructor)) void onUnload() {
+    if (auto* hook = unloadHook.exchange(nullptr)) {
+        hook();
+    }
+}
+
+}  // namespace
+
+void closeInheritedCopy(const Wakeup& wakeup) {
+    for (const Handle end : {wakeup.waitable, wakeup.signaller}) {
+        if (end != kNoHandle) {
+            close(descriptor(end));
+        }
+    }
+}
+
+bool createWakeup(Wakeup& wakeup) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    wakeup.waitable = ends[0];
+    wakeup.signaller = ends[1];
+    return true;
+}
+
+void signalWakeup(const Wakeup& wakeup) {
+    if (wakeup.signaller != kNoHandle) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t ignored = write(descriptor(wakeup.signaller), &byte, 1);
+    }
+}
+
+void destroyWakeup(Wakeup& wakeup) {
+    for (Handle* end : {&wakeup.waitable, &wakeup.signaller}) {
+        if (*end != kNoHandle) {
+            close(descriptor(*end));
+            *end = kNoHandle;
+        }
+    }
+}
+
+bool waitForWakeup(const Wakeup& wakeup, int milliseconds) {
+    const timespec deadline = later(now(), milliseconds);
+    timespec left{};
+    while (timeLeft(deadline, left)) {
+        pollfd wake = {descriptor(wakeup.waitable), POLLIN, 0};
+        const int n = ppoll(&wake, 1, &left, nullptr);
+        if (n > 0) {
+            return true;
+        }
+        if (n < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void sleepMilliseconds(int milliseconds) {
+    const timespec deadline = later(now(), milliseconds);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+bool startThread(Thread& thread, void (*body)(void* argument), void* argument) {
+    static_assert(sizeof(pthread_t) <= sizeof(thread.id));
+    thread.body = body;
+    thread.argument = argument;
+    // The new thread inherits this mask: every asynchronous signal stays with the host.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pthread_t id{};
+    const int failed = pthread_create(&id, nullptr, runThread, &thread);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (failed != 0) {
+        return false;
+    }
+    pthread_setname_np(id, "chirolink");  // for top, gdb and /proc
+    thread.id = static_cast<std::uintptr_t>(id);
+    thread.running = true;
+    return true;
+}
+
+bool joinThread(Thread& thread, int milliseconds) {
+    if (!thread.running) {
+        return true;
+    }
+    const auto id = static_cast<pthread_t>(thread.id);
+    if (milliseconds < 0) {
+        pthread_join(id, nullptr);
+    } else {
+        // The join's deadline is on the wall clock; a step of the clock meanwhile only moves
+        // the moment the caller stops waiting politely.
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline = later(deadline, milliseconds);
+        int result = 0;
+        while ((result = pthread_timedjoin_np(id, nullptr, &deadline)) == EINTR) {
+        }
+        if (result != 0) {
+            return false;
+        }
+    }
+    thread.running = false;
+    return true;
+}
+
+bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)()) {
+    return pthread_atfork(prepare, parent, child) == 0;
+}
+
+bool atUnload(void (*hook)()) {
+    unloadHook.store(hook);
+    return true;
+}
+
+void debugLine(const char* line) {
+    if (auto* sink = debugSink.load(std::memory_order_acquire)) {
+        sink(line);
+        return;
+    }
+    syslog(LOG_USER | LOG_DEBUG, "%s", line);
+}
+
+void setDebugSink(void (*sink)(const char* line)) {
+    debugSink.store(sink, std::memory_order_release);
+}
+
+}  // namespace chirolink::platform
