@@ -99,6 +99,7 @@ int reopen(const Acquisition& acquisition) {
     {
         auto port = link.port.lock();  // the open and its store, as one for fork()
         port->handle = platform::openPort(acquisition.portName.c_str());
+        port->answered = false;
         if (port->handle == platform::kNoHandle) {
             return protocol::kReopenIntervalMs;
         }
@@ -107,6 +108,7 @@ int reopen(const Acquisition& acquisition) {
     }
     if (sayHello(handle, &acquisition.wakeup).gloveAnswered()) {
         link.countReopen();
+        link.port.lock()->answered = true;
         return 0;
     }
     {

@@ -154,6 +154,7 @@ StartResult GloveLink::start(const char* port) {
         auto stored = link.port.lock();
         stored->handle = handle;
         stored->saved = saved;
+        stored->answered = true;
     }
     link.run.store(1, std::memory_order_release);
     if (!platform::startThread(control->thread, runAcquisition, control->acquisition.get())) {
@@ -184,7 +185,8 @@ LinkState GloveLink::state() const {
     if (!running()) {
         return LinkState::stopped;
     }
-    return state_->port.lock()->handle == kNoHandle ? LinkState::reopening : LinkState::running;
+    const auto port = state_->port.lock();
+    return port->handle != kNoHandle && port->answered ? LinkState::running : LinkState::reopening;
 }
 
 std::string GloveLink::portName() const {

@@ -56,6 +56,7 @@ struct GloveLink::State {
     struct Port {
         platform::Handle handle = platform::kNoHandle;
         platform::SavedSettings saved;  ///< what configuring it replaced
+        bool answered = false;          ///< a glove answered on it: it is polled
     };
     Guarded<Port> port;
 

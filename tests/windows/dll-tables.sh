@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks Chirolink.dll's export and import tables as objdump prints them: exactly GloveInit,
-# GloveGetDataPtr and GloveGetData exported, undecorated, and nothing imported but the system's
+# GloveGetDataPtr and GloveGetData (at ordinals 3, 2 and 1, as ever) and the chirolink_* glove
+# API exported, undecorated, and nothing imported but the system's
 # KERNEL32.dll and msvcrt.dll (a C++ runtime or threads DLL would not be there on a user's
 # machine).
 #
@@ -18,7 +19,14 @@ name=$(sed -n 's/^Name[[:space:]]*[0-9a-f]*[[:space:]]*//p' <<<"$tables" | head 
 [ "$name" = Chirolink.dll ] || fail "the export table names the DLL '$name'"
 exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$tables" |
     sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')
-[ "$exports" = "GloveGetData GloveGetDataPtr GloveInit " ] || fail "exports are: $exports"
+expected="GloveGetData GloveGetDataPtr GloveInit chirolink_close chirolink_error_text"
+expected+=" chirolink_get_status chirolink_latest_frame chirolink_next_frame chirolink_open"
+expected+=" chirolink_process_glove chirolink_version "
+[ "$exports" = "$expected" ] || fail "exports are: $exports"
+ordinals=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$tables" |
+    sed -n 's/^[[:space:]]*\[ *\([0-9]*\)\] \(Glove.*\)/\2@\1/p' | sort | tr '\n' ' ')
+[ "$ordinals" = "GloveGetData@0 GloveGetDataPtr@1 GloveInit@2 " ] ||
+    fail "the three calls moved: $ordinals (objdump counts from the ordinal base 1)"
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$tables" | sort | tr '\n' ' ')
 [ "$imports" = "KERNEL32.dll msvcrt.dll " ] || fail "imports are: $imports"
 echo "exports: $exports"
