@@ -33,13 +33,13 @@ set(CPACK_COMPONENTS_ALL
 set(CPACK_DEBIAN_LIBCHIROLINK1_PACKAGE_NAME libchirolink1)
 set(CPACK_DEBIAN_LIBCHIROLINK1_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_LIBCHIROLINK1_DESCRIPTION
-    "Chirolink data glove library\nOpens the serial port a data glove is on, checks that the glove answers and keeps its latest frame of seven sensor values (five fingers, roll, pitch) up to date from a background thread. Programs read it with three C calls: GloveInit, GloveGetDataPtr and GloveGetData.")
+    "Chirolink data glove library\nOpens the serial port a data glove is on, checks that the glove answers and keeps its latest frame of seven sensor values (five fingers, roll, pitch) up to date from a background thread. Programs read it with three C calls (GloveInit, GloveGetDataPtr and GloveGetData), or through the glove API: several gloves per process, every frame with its sequence number and time, the link's state and a reason for every failed open.")
 
 set(CPACK_DEBIAN_LIBCHIROLINK-DEV_PACKAGE_NAME libchirolink-dev)
 set(CPACK_DEBIAN_LIBCHIROLINK-DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_LIBCHIROLINK-DEV_PACKAGE_DEPENDS "libchirolink1 (= ${chirolink_version})")
 set(CPACK_COMPONENT_LIBCHIROLINK-DEV_DESCRIPTION
-    "Chirolink data glove library: development files\nThe header chirolink.h, the development link, a pkg-config file (chirolink) and a CMake package (find_package(Chirolink) gives Chirolink::Chirolink).")
+    "Chirolink data glove library: development files\nThe headers chirolink.h and chirolink_glove.h, the development link, a pkg-config file (chirolink) and a CMake package (find_package(Chirolink 1.1) gives Chirolink::Chirolink).")
 
 set(CPACK_DEBIAN_CHIROSCOPE_PACKAGE_NAME chiroscope)
 set(CPACK_DEBIAN_CHIROSCOPE_PACKAGE_SECTION utils)

@@ -40,7 +40,7 @@ got=$(LD_LIBRARY_PATH="$libdir" "$tmp/by-pkg-config" "$tmp/glove") || true
 [ "$(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --modversion chirolink)" = "$version" ] ||
     fail "pkg-config version is not $version"
 
-# Through find_package(Chirolink 1.0).
+# Through find_package(Chirolink 1.1).
 cmake -S "$here/consumer" -B "$tmp/consumer" -DCMAKE_PREFIX_PATH="$tmp/usr" >/dev/null
 cmake --build "$tmp/consumer" >/dev/null
 got=$("$tmp/consumer/consumer" "$tmp/glove") || true
@@ -73,7 +73,7 @@ expect_field libchirolink1 Depends 'libc6 \(>= '
 expect_field libchirolink1 Section '^libs$'
 expect_files libchirolink1 "$lib/libChirolink\.so\.1" "$lib/libChirolink\.so\.$version"
 expect_field libchirolink-dev Depends "^libchirolink1 \(= $version\)$"
-expect_files libchirolink-dev include/chirolink\.h "$lib/libChirolink\.so" \
+expect_files libchirolink-dev include/chirolink\.h include/chirolink_glove\.h "$lib/libChirolink\.so" \
     "$lib/pkgconfig/chirolink\.pc" "$lib/cmake/Chirolink/ChirolinkConfig\.cmake"
 expect_field chiroscope Depends "libchirolink1 \(= $version\)"
 expect_field chiroscope Depends 'libqt6widgets6'
