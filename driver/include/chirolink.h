@@ -72,11 +72,24 @@ extern "C" {
  * error\n" to the platform's debug channel: syslog at LOG_DEBUG on Linux,
  * OutputDebugStringA on Windows.
  *
+ * Right after a successful call, byte 0 of the sample buffer holds the
+ * handshake's answer (85) and the other bytes what they held before (zero at
+ * first), until the first frame lands 5 to 10 ms later. A program that must
+ * not see that waits for the first frame (chirolink_glove.h):
+ *     chirolink_frame first;
+ *     chirolink_next_frame(chirolink_process_glove(), &first, 1000);
+ *
+ * A child made by fork() inherits no link: its buffer keeps the values of the
+ * moment of the fork, frozen. A child that wants the glove calls GloveInit
+ * itself, once the parent has let go of the port.
+ *
  * Unloading: on Windows the acquisition thread holds a reference of its own
  * to Chirolink.dll, so the library stays loaded while a link runs, even after
  * the program's FreeLibrary; it is unloaded when the link stops (a later
  * GloveInit, e.g. GloveInit(NULL)) and its last reference is gone, or with
- * the process. On Linux, unloading stops the thread.
+ * the process. On Linux, unloading stops the thread. A call made while the
+ * process exits (after its exit handlers have started) does nothing and
+ * gives 0.
  */
 CHIROLINK_API int32_t CHIROLINK_CALL GloveInit(const char* port);
 
