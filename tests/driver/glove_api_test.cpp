@@ -1,0 +1,95 @@
+// The glove API's handles: why an open failed, a reader that falls behind, and a glove that
+// answers but sends no frame.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "chirolink_glove.h"
+#include "glove_emulator.h"
+#include "support.h"
+
+namespace chirolink {
+namespace {
+
+using chirolink::testing::eventually;
+using chirolink::testing::milliseconds;
+using tools::GloveEmulator;
+
+// Opens `port`, expecting it to fail with `expected`; the handle must come back NULL.
+void expectRefused(const char* port, int32_t expected, const char* text) {
+    chirolink_glove* glove = reinterpret_cast<chirolink_glove*>(&expected);
+    EXPECT_EQ(chirolink_open(port, &glove), expected) << (port ? port : "NULL");
+    EXPECT_EQ(glove, nullptr);
+    EXPECT_STREQ(chirolink_error_text(expected), text);
+}
+
+TEST(GloveApiTest, EveryFailedOpenSaysWhy) {
+    chirolink::testing::TempDir dir;
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    GloveEmulator held;
+    chirolink_glove* holder = nullptr;
+    ASSERT_EQ(chirolink_open(held.path().c_str(), &holder), CHIROLINK_OK);
+    GloveEmulator silent;
+    silent.setSilent(true);
+
+    expectRefused(nullptr, CHIROLINK_ERR_ARG, "invalid argument");
+    expectRefused("", CHIROLINK_ERR_ARG, "invalid argument");
+    expectRefused((dir / "nothing").c_str(), CHIROLINK_ERR_MISSING, "no such device");
+    expectRefused("/dev/null", CHIROLINK_ERR_NOT_SERIAL, "not a serial port");
+    expectRefused(fifo.c_str(), CHIROLINK_ERR_NOT_SERIAL, "not a serial port");
+    expectRefused(held.path().c_str(), CHIROLINK_ERR_BUSY, "port busy (opened by another program)");
+    expectRefused(silent.path().c_str(), CHIROLINK_ERR_NO_GLOVE, "no glove answered");
+    chirolink_close(holder);
+}
+
+TEST(GloveApiTest, ReaderThatFallsBehindLosesTheOldestFramesAndSeesTheGap) {
+    GloveEmulator glove;
+    glove.setInstant(true);
+    chirolink_glove* handle = nullptr;
+    ASSERT_EQ(chirolink_open(glove.path().c_str(), &handle), CHIROLINK_OK);
+    chirolink_status status{};
+    ASSERT_TRUE(eventually(
+        [&] {
+            chirolink_get_status(handle, &status);
+            return status.frames > 4096 + 500;
+        },
+        milliseconds(30000)))
+        << "frames so far: " << status.frames;
+
+    chirolink_frame frame{};
+    ASSERT_EQ(chirolink_next_frame(handle, &frame, 0), CHIROLINK_OK);
+    ASSERT_EQ(chirolink_get_status(handle, &status), CHIROLINK_OK);
+    EXPECT_GT(status.missed, 0u);
+    EXPECT_EQ(frame.sequence, status.missed + 1) << "the oldest frames went, in order";
+    chirolink_frame next{};
+    ASSERT_EQ(chirolink_next_frame(handle, &next, 1000), CHIROLINK_OK);
+    EXPECT_EQ(next.sequence, frame.sequence + 1) << "what is kept comes in order";
+    chirolink_close(handle);
+}
+
+TEST(GloveApiTest, GloveThatSendsNoFrameTimesOutEveryWait) {
+    GloveEmulator glove;
+    glove.dropReplyEvery(1);  // answers the hello, never a request
+    chirolink_glove* handle = nullptr;
+    ASSERT_EQ(chirolink_open(glove.path().c_str(), &handle), CHIROLINK_OK);
+    chirolink_frame frame{};
+    EXPECT_EQ(chirolink_latest_frame(handle, &frame), CHIROLINK_ERR_TIMEOUT);
+    const auto start = chirolink::testing::Clock::now();
+    EXPECT_EQ(chirolink_next_frame(handle, &frame, 300), CHIROLINK_ERR_TIMEOUT);
+    const double waited = chirolink::testing::millisecondsSince(start);
+    EXPECT_GE(waited, 290.0);
+    EXPECT_LT(waited, 2000.0);
+    chirolink_status status{};
+    ASSERT_EQ(chirolink_get_status(handle, &status), CHIROLINK_OK);
+    EXPECT_EQ(status.state, CHIROLINK_STATE_RUNNING);
+    EXPECT_EQ(status.frames, 0u);
+    EXPECT_LT(status.last_frame_age_s, 0.0) << "no frame yet";
+    chirolink_close(handle);
+}
+
+}  // namespace
+}  // namespace chirolink
