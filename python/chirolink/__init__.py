@@ -1,98 +1,68 @@
-"""Read a Chirolink data glove from Python.
+"""Read Chirolink data gloves from Python.
 
-A thin layer over libChirolink's three calls, with ctypes from the standard library:
+A layer over libChirolink's glove API with ctypes from the standard library:
 
     from chirolink import Glove
-    glove = Glove("COM1")          # or a device path such as "/dev/ttyUSB0"
-    print(glove.values())          # (finger1, ..., finger5, roll, pitch), 0..255 each
+    with Glove("/dev/ttyUSB0") as glove:       # or "COM1", or a pathlib.Path
+        print(glove.values())                  # (finger1, ..., finger5, roll, pitch), 0..255
+        for frame in glove.frames(timeout=1):  # every frame, in order, with its times
+            print(frame.sequence, frame.monotonic, frame.values)
 
-The library holds one glove link per process: a second Glove stops the first one's link and
-starts afresh on its own port.
+Each Glove has a link of its own: open as many as there are gloves, one per port, and read
+them from as many threads as you like. A port that another Glove (or another program, or
+GloveInit) holds gives ChirolinkError with code ERR_BUSY; every failed open says why in
+`reason` ("no such device", "no glove answered", ...).
+
+Reading:
+- latest(): the newest frame, whole (values and checksum always from one frame), or None
+  before the first frame.
+- next_frame(timeout=None), frames(timeout=None): every frame in order, each exactly once per
+  Glove. A Glove queues the latest 4096 frames (about 20 s) that its reader has not taken; a
+  reader that falls further behind loses the oldest, status().missed counts them and the
+  sequence numbers show the gap. A blocking wait lets other Python threads run.
+- values(), frame(), checksum_ok(): the latest frame's values, 8 bytes, checksum test.
+- status(): the link's state ("running", "reopening" while the port is away, "stopped") and
+  counters. A glove that goes away and comes back shows "reopening", then "running" again,
+  with its frames flowing on and its sequence numbers counting on.
+
+The first frame: the open returns once the glove has answered the handshake, and the first
+frame lands a few milliseconds later. Until then latest() gives None, next_frame() waits for
+it, and values(), frame() and checksum_ok() wait up to 1 s for it, then raise ChirolinkError
+(code ERR_TIMEOUT). They never show the handshake's answer as a reading.
+
+Closing: close() (or the end of a with block) stops the link and lets go of the port, which
+may be opened again at once. It may be called from any thread, also while other threads wait
+in next_frame() or frames(): those end within 50 ms (next_frame() gives None, frames() ends),
+and close() returns after them. Any later call raises ChirolinkError. A Glove that is
+garbage-collected unclosed is closed then.
+
+Processes: a child made by fork() inherits no link, and Python's multiprocessing forks by
+default on Linux. A Glove the child inherits shows what it had at the fork, frozen: latest(),
+values(), frame() and checksum_ok() the last frame before the fork, status() the counters
+then with the state "stopped"; next_frame() and frames() wait their time-out and get nothing;
+close() only marks it closed (the port is the parent's). A child that wants a glove opens its
+own Glove, once the parent has closed its Glove on that port (a port is held by one link at a
+time).
+
+The library is found by the usual search (ctypes.util.find_library, then the SONAME
+libChirolink.so.1); load_library(path) loads it from a path instead, before the first Glove.
+`__version__` is the library's version.
 """
 
-import ctypes
-import ctypes.util
-import struct
+from ._glove import Frame, Glove, Status
+from ._library import (ERR_ARG, ERR_BUSY, ERR_DENIED, ERR_MISSING, ERR_NO_GLOVE,
+                       ERR_NOT_SERIAL, ERR_SYSTEM, ERR_TIMEOUT, ChirolinkError, load_library)
 
-__all__ = ["ChirolinkError", "Glove", "load_library", "FINGERS", "SENSORS"]
+__all__ = ["ChirolinkError", "Frame", "Glove", "Status", "load_library", "FINGERS", "SENSORS",
+           "ERR_ARG", "ERR_MISSING", "ERR_NOT_SERIAL", "ERR_BUSY", "ERR_DENIED", "ERR_NO_GLOVE",
+           "ERR_TIMEOUT", "ERR_SYSTEM"]
 
 FINGERS = 5
 SENSORS = 7  # five fingers, roll, pitch
 
-_library = None
 
-
-class ChirolinkError(Exception):
-    """The library could not be loaded, or no glove answered on the port."""
-
-
-def load_library(path=None):
-    """Loads libChirolink (once per process): from `path` when given, else by the usual search
-    (ctypes.util.find_library, then the library's SONAME)."""
-    global _library
-    if _library is not None and path is None:
-        return _library
-    names = [path] if path else [ctypes.util.find_library("Chirolink"), "libChirolink.so.1"]
-    errors = []
-    for name in names:
-        if not name:
-            continue
-        try:
-            library = ctypes.CDLL(name)
-        except OSError as error:
-            errors.append(str(error))
-            continue
-        library.GloveInit.argtypes = [ctypes.c_char_p]
-        library.GloveInit.restype = ctypes.c_int32
-        library.GloveGetDataPtr.argtypes = []
-        library.GloveGetDataPtr.restype = ctypes.c_void_p
-        library.GloveGetData.argtypes = [ctypes.c_int32]
-        library.GloveGetData.restype = ctypes.c_ubyte
-        _library = library
-        return library
-    raise ChirolinkError("cannot load libChirolink" + (": " + "; ".join(errors) if errors else
-                                                        " (is the libchirolink1 package installed?)"))
-
-
-class Glove:
-    """The glove on `port` ("COM1", "/dev/ttyUSB0", ...), polled by the library's own thread.
-
-    Raises ChirolinkError when no glove answers there (a missing, busy or non-serial port, or
-    nothing answering the handshake).
-    """
-
-    def __init__(self, port, library=None):
-        self._lib = load_library(library)
-        self.port = port
-        if self._lib.GloveInit(port.encode()) != 1:
-            raise ChirolinkError(
-                "no glove on %s (missing or busy port, not a serial port, or no answer)" % port)
-        # One aligned 64-bit word: read whole, it never mixes two frames.
-        self._word = ctypes.c_uint64.from_address(self._lib.GloveGetDataPtr())
-
-    def frame(self):
-        """The 8 bytes of the latest frame (seven values, then their checksum), in one read."""
-        return struct.pack("=Q", self._word.value)
-
-    def values(self):
-        """The seven values of the latest frame: five fingers, roll, pitch."""
-        return tuple(self.frame()[:SENSORS])
-
-    def checksum_ok(self):
-        """Whether the latest frame's checksum matches its seven values."""
-        frame = self.frame()
-        checksum = 0
-        for byte in frame[:SENSORS]:
-            checksum ^= byte
-        return checksum == frame[SENSORS]
-
-    def close(self):
-        """Stops the library's link (and with it any other Glove's: there is one per process)."""
-        self._lib.GloveInit(None)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
+def __getattr__(name):
+    # __version__ asks the library, loading it on first use.
+    if name == "__version__":
+        return load_library().chirolink_version().decode("ascii")
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))
