@@ -93,6 +93,9 @@ class GloveTest(unittest.TestCase):
                                      (e.exception.port, e.exception.reason, e.exception.code))
             with chirolink.Glove(held.path) as again:  # closed: the port is free at once
                 self.assertEqual(again.values(), STEADY)
+            chirolink.Glove(held.path)  # dropped unclosed: closed by the garbage collector
+            with chirolink.Glove(held.path) as again:
+                self.assertEqual(again.values(), STEADY)
 
     def test_waits_end_when_their_time_out_passes(self):
         with Emulator(STEADY, "--stop-after", "30", instant=True) as emulator, \
