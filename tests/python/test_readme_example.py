@@ -1,7 +1,6 @@
 """The two-glove Python example, run exactly as the documentation shows it.
 
-The example is the ```python block after the "two_gloves.py" marker, in README.md once it is
-there, else in docs/python-two-gloves.md. It runs in a fresh interpreter with the built
+The example is the ```python block after the "two_gloves.py" marker in README.md. It runs in a fresh interpreter with the built
 library loaded first, against two emulated gloves (one goes away and comes back) and against a
 missing port.
 """
@@ -21,12 +20,11 @@ MARKER = "<!-- two_gloves.py"
 
 
 def example():
-    for document in (ROOT / "README.md", ROOT / "docs" / "python-two-gloves.md"):
-        text = document.read_text()
-        if MARKER in text:
-            found = re.search(r"```python\n(.*?)```", text[text.index(MARKER):], re.S)
-            return found.group(1) if found else None
-    return None
+    text = (ROOT / "README.md").read_text()
+    if MARKER not in text:
+        return None
+    found = re.search(r"```python\n(.*?)```", text[text.index(MARKER):], re.S)
+    return found.group(1) if found else None
 
 
 def run(program, *arguments):
@@ -41,7 +39,7 @@ def run(program, *arguments):
 class ReadmeExampleTest(unittest.TestCase):
     def setUp(self):
         source = example()
-        self.assertIsNotNone(source, "no two_gloves.py example in README.md or docs/")
+        self.assertIsNotNone(source, "no two_gloves.py example in README.md")
         directory = tempfile.TemporaryDirectory(prefix="chirolink-example-")
         self.addCleanup(directory.cleanup)
         self.program = os.path.join(directory.name, "two_gloves.py")
