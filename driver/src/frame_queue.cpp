@@ -1,6 +1,7 @@
 // FrameQueue and FrameCallback. A queue is filled by its link's acquisition thread and emptied
 // by its reader; a callback's own thread empties its queue and calls the function.
 #include <algorithm>
+#include <new>
 
 #include "frames.h"
 #include "glove_link.h"
@@ -57,6 +58,21 @@ void FrameQueue::push(const StampedFrame& frame) {
         }
     }
     arrived_.notify_one();
+}
+
+void FrameQueue::holdForFork() {
+    mutex_.lock();
+}
+
+void FrameQueue::releaseAfterFork() {
+    mutex_.unlock();
+}
+
+void FrameQueue::renewInForkedChild() {
+    // The old condition still counts the parent's waiters, and destroying it would wait for
+    // them for ever: it is replaced, not destroyed.
+    new (&arrived_) std::condition_variable;
+    mutex_.unlock();
 }
 
 FrameCallback::FrameCallback(GloveLink& link, std::function<void(const StampedFrame&)> call,

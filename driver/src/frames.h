@@ -59,6 +59,14 @@ public:
     /// Called by the link for every frame.
     void push(const StampedFrame& frame);
 
+    /// For fork(): the queue's lock, held across it by the thread that forks, so that the
+    /// child never inherits it taken; given back in the parent.
+    void holdForFork();
+    void releaseAfterFork();
+    /// In the child, with the lock held: the parent's readers that waited on the queue do not
+    /// exist here, so the wait starts afresh; then the lock is given back.
+    void renewInForkedChild();
+
 private:
     mutable std::mutex mutex_;
     std::condition_variable arrived_;

@@ -58,9 +58,8 @@ public:
     /// the parent and the child. Nothing else takes the mutex by hand.
     void holdForFork() { mutex_.lock(); }
     void releaseAfterFork() { mutex_.unlock(); }
-    /// The child of a fork, with the mutex held by holdForFork: the value, to forget what the
-    /// parent's threads owned.
-    T& valueInForkedChild() { return value_; }
+    /// The value, while holdForFork holds the mutex: for the forking thread and the child.
+    T& valueHeldForFork() { return value_; }
 
 private:
     mutable std::mutex mutex_;

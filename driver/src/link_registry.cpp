@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "link_state.h"
@@ -25,20 +26,29 @@ Registry& registry() {
     return *all;
 }
 
-// Both locks of every link are held across fork, so that the child gets them free and sees
-// every port either open and stored or closed.
+// Every lock of every link, its readers' queues included, is held across fork, so that the
+// child gets them free, sees every port either open and stored or closed, and every frame
+// either published or not. The order is the one the acquisition thread publishes in.
 void lockForFork() {
     Registry& all = registry();
     all.mutex.lock();
     for (GloveLink::State* link : all.links) {
         link->control.holdForFork();
         link->port.holdForFork();
+        link->published.holdForFork();
+        for (const auto& queue : link->published.valueHeldForFork().queues) {
+            queue->holdForFork();
+        }
     }
 }
 
 void unlockAfterFork() {
     Registry& all = registry();
     for (GloveLink::State* link : all.links) {
+        for (const auto& queue : link->published.valueHeldForFork().queues) {
+            queue->releaseAfterFork();
+        }
+        link->published.releaseAfterFork();
         link->port.releaseAfterFork();
         link->control.releaseAfterFork();
     }
@@ -46,13 +56,13 @@ void unlockAfterFork() {
 }
 
 // A child of fork() has none of the links' threads: it must neither join one nor touch the
-// parent's ports. Its copies are closed, and only closed: they would hold the ports' locks
-// for as long as the child lives.
+// parent's ports, nor wait for the parent's readers. Its copies are closed, and only closed: they
+// would hold the ports' locks for as long as the child lives.
 void forgetLinksInChild() {
     Registry& all = registry();
     for (GloveLink::State* link : all.links) {
-        auto& port = link->port.valueInForkedChild();
-        auto& control = link->control.valueInForkedChild();
+        auto& port = link->port.valueHeldForFork();
+        auto& control = link->control.valueHeldForFork();
         platform::closeInheritedCopy(port.handle);
         platform::closeInheritedCopy(control.wakeup);
         port.handle = platform::kNoHandle;
@@ -60,6 +70,13 @@ void forgetLinksInChild() {
         control.wakeup = {};
         control.thread = {};
         control.acquisition.reset();
+        // The parent's threads that waited for frames do not exist here: the waits start
+        // afresh (the old conditions would wait for them for ever when destroyed).
+        for (const auto& queue : link->published.valueHeldForFork().queues) {
+            queue->renewInForkedChild();
+        }
+        new (&link->frameArrived) std::condition_variable;
+        link->published.releaseAfterFork();
         link->port.releaseAfterFork();
         link->control.releaseAfterFork();
     }

@@ -1,9 +1,13 @@
-// The glove API's handles: why an open failed, a reader that falls behind, and a glove that
-// answers but sends no frame.
+// The glove API's handles: why an open failed, a reader that falls behind, a glove that
+// answers but sends no frame, and handles inherited by a forked child.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -89,6 +93,49 @@ TEST(GloveApiTest, GloveThatSendsNoFrameTimesOutEveryWait) {
     EXPECT_EQ(status.frames, 0u);
     EXPECT_LT(status.last_frame_age_s, 0.0) << "no frame yet";
     chirolink_close(handle);
+}
+
+// A child of fork() inherits the handles with whatever locks and waits the parent's threads
+// were in at that moment: a frame being published, a reader blocked on its queue. It must
+// still be able to read what it inherited and to close it.
+TEST(GloveApiTest, ForkedChildReadsAndClosesWhatItInherited) {
+    GloveEmulator busy;
+    busy.setInstant(true);
+    GloveEmulator quiet;
+    quiet.dropReplyEvery(1);  // answers the hello, never a request
+    chirolink_glove* streaming = nullptr;
+    chirolink_glove* waited = nullptr;
+    ASSERT_EQ(chirolink_open(busy.path().c_str(), &streaming), CHIROLINK_OK);
+    ASSERT_EQ(chirolink_open(quiet.path().c_str(), &waited), CHIROLINK_OK);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        chirolink_frame frame{};
+        while (!done) {
+            chirolink_next_frame(waited, &frame, 20);
+        }
+    });
+
+    int stuck = 0;
+    for (int child = 0; child < 20; ++child) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            alarm(3);  // a hang ends the child by SIGALRM
+            chirolink_frame frame{};
+            chirolink_latest_frame(streaming, &frame);
+            chirolink_close(streaming);
+            chirolink_close(waited);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        stuck += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(stuck, 0) << "children that hung on what they inherited, of 20";
+    chirolink_close(streaming);
+    chirolink_close(waited);
 }
 
 }  // namespace
