@@ -86,7 +86,7 @@ const char* describe(StartResult result) {
         case StartResult::notATerminal:
             return "not a serial port";
         case StartResult::busy:
-            return "port busy (opened by another program)";
+            return "port busy (held by another program or link)";
         case StartResult::denied:
             return "permission denied (is the user in the port's group, e.g. dialout?)";
         case StartResult::noAnswer:

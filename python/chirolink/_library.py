@@ -26,7 +26,7 @@ class ChirolinkError(Exception):
     """A glove that could not be opened or read, or a library that could not be loaded.
 
     `port`: the port as given (a str; None when no port was involved); `reason`: why, in
-    words ("no such device", "port busy (opened by another program)", ...); `code`: the
+    words ("no such device", "port busy (held by another program or link)", ...); `code`: the
     library's result (one of the ERR_* numbers), None when the library gave none.
     """
 

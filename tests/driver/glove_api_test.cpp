@@ -45,7 +45,8 @@ TEST(GloveApiTest, EveryFailedOpenSaysWhy) {
     expectRefused((dir / "nothing").c_str(), CHIROLINK_ERR_MISSING, "no such device");
     expectRefused("/dev/null", CHIROLINK_ERR_NOT_SERIAL, "not a serial port");
     expectRefused(fifo.c_str(), CHIROLINK_ERR_NOT_SERIAL, "not a serial port");
-    expectRefused(held.path().c_str(), CHIROLINK_ERR_BUSY, "port busy (opened by another program)");
+    expectRefused(held.path().c_str(), CHIROLINK_ERR_BUSY,
+                  "port busy (held by another program or link)");
     expectRefused(silent.path().c_str(), CHIROLINK_ERR_NO_GLOVE, "no glove answered");
     chirolink_close(holder);
 }
