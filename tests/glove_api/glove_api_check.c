@@ -4,8 +4,9 @@
  *
  * Usage: glove_api_check STEADY UNPLUGGING MISSING
  *   STEADY      a glove sending 10,20,30,40,50,60,70
- *   UNPLUGGING  a glove sending 11,22,33,44,55,66,77 that goes away about 1.5 s after it
- *               starts and comes back about 1 s later
+ *   UNPLUGGING  a glove sending 11,22,33,44,55,66,77 that goes away once this program has
+ *               read 150 of its frames (about 1.5 s after the glove starts; later under Wine,
+ *               which takes a second or more to start a program) and comes back about 1 s later
  *   MISSING     a port name with nothing behind it
  * Exits 0 when every check held; prints each check that failed. */
 #include <stdio.h>
@@ -19,10 +20,19 @@
 static void pause_ms(int ms) {
     Sleep((DWORD)ms);
 }
+/* Wine's version when running under Wine, else NULL. */
+static const char* wine_version(void) {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    FARPROC get = ntdll != NULL ? GetProcAddress(ntdll, "wine_get_version") : NULL;
+    return get != NULL ? ((const char* (*)(void))(void (*)(void))get)() : NULL;
+}
 #else
 #include <unistd.h>
 static void pause_ms(int ms) {
     usleep((useconds_t)ms * 1000u);
+}
+static const char* wine_version(void) {
+    return NULL;
 }
 #endif
 
@@ -119,8 +129,15 @@ int main(int argc, char** argv) {
         printf("%d passed, %d failed\n", passed, failed);
         return 1;
     }
-    check(chirolink_open(steady_port, &refused) == CHIROLINK_ERR_BUSY && refused == NULL,
-          "a port held by a link: ERR_BUSY");
+    if (wine_version() != NULL) {
+        /* Wine opens a port that is open already: a second link's hellos would reach the
+         * steady glove and its reads would take bytes of the running link's frames. */
+        printf("SKIP: a port held by a link: ERR_BUSY: Wine %s does not enforce exclusive opens\n",
+               wine_version());
+    } else {
+        check(chirolink_open(steady_port, &refused) == CHIROLINK_ERR_BUSY && refused == NULL,
+              "a port held by a link: ERR_BUSY");
+    }
 
     every_frame_in_order(steady, kSteady, 150, "steady");
     every_frame_in_order(unplugging, kUnplugging, 150, "unplugging");
