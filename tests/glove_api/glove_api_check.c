@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
     check(caught_up, "next_frame without waiting: ERR_TIMEOUT when none is queued");
 
     /* Gone and back: the state says so, and frames flow again in the same sequence. */
-    check(reaches_state(unplugging, CHIROLINK_STATE_REOPENING, 5000), "gone: REOPENING");
+    /* Ten seconds: under Wine the glove goes later than on Linux (see the Windows tests). */
+    check(reaches_state(unplugging, CHIROLINK_STATE_REOPENING, 10000), "gone: REOPENING");
     check(reaches_state(unplugging, CHIROLINK_STATE_RUNNING, 5000), "back: RUNNING");
     check(chirolink_get_status(unplugging, &status) == CHIROLINK_OK && status.reopens == 1,
           "one reopen counted");
