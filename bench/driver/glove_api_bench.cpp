@@ -37,6 +37,7 @@ using chirolink::tools::GloveEmulator;
 using Clock = std::chrono::steady_clock;
 
 double watchSeconds = 60;
+constexpr double kLineLimitPerSecond = 19200.0 / 100.0;  // 100 bit times per exchange
 
 // The clock of chirolink_frame.monotonic_s.
 double monotonicSeconds() {
@@ -223,6 +224,7 @@ void BM_Gloves(benchmark::State& state) {
     state.counters["frames_per_s_mean"] = sum / n;
     state.counters["frames_per_s_min"] = slowest;
     state.counters["frames_per_s_max"] = fastest;
+    state.counters["min_share_of_line_limit"] = slowest / kLineLimitPerSecond;
     if (count == 1) {
         rateAlone = slowest;
     } else if (rateAlone > 0) {
