@@ -5,8 +5,8 @@
  * Usage: glove_api_check STEADY UNPLUGGING MISSING
  *   STEADY      a glove sending 10,20,30,40,50,60,70
  *   UNPLUGGING  a glove sending 11,22,33,44,55,66,77 that goes away once this program has
- *               read 150 of its frames (about 1.5 s after the glove starts; later under Wine,
- *               which takes a second or more to start a program) and comes back about 1 s later
+ *               read 150 frames of each glove (about 1.1 s after it starts, longer on a busy
+ *               machine or under Wine), within 10 s of that, and comes back about 1 s later
  *   MISSING     a port name with nothing behind it
  * Exits 0 when every check held; prints each check that failed. */
 #include <stdio.h>
@@ -157,7 +157,6 @@ int main(int argc, char** argv) {
     check(caught_up, "next_frame without waiting: ERR_TIMEOUT when none is queued");
 
     /* Gone and back: the state says so, and frames flow again in the same sequence. */
-    /* Ten seconds: under Wine the glove goes later than on Linux (see the Windows tests). */
     check(reaches_state(unplugging, CHIROLINK_STATE_REOPENING, 10000), "gone: REOPENING");
     check(reaches_state(unplugging, CHIROLINK_STATE_RUNNING, 5000), "back: RUNNING");
     check(chirolink_get_status(unplugging, &status) == CHIROLINK_OK && status.reopens == 1,

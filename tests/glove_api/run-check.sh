@@ -7,7 +7,7 @@ emulator=$1 check=$2
 "$emulator" --quiet --link "$work/steady" --values 10,20,30,40,50,60,70 &
 pids+=($!)
 "$emulator" --quiet --link "$work/unplugging" --values 11,22,33,44,55,66,77 \
-    --unplug-after 1.5 --replug-after 1 &
+    --unplug-after 3 --replug-after 1 &
 pids+=($!)
 for _ in $(seq 50); do
     [ -e "$work/steady" ] && [ -e "$work/unplugging" ] && break
