@@ -8,17 +8,17 @@
 set -euo pipefail
 
 what=${1:-test}
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-dejavu-core liblo-dev)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-dejavu-core)
 case "$what" in
     build) ;;
     run) packages+=(util-linux xvfb xauth) ;;
     package) packages+=(dpkg-dev file) ;;
     test)
-        packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev
+        packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev liblo-dev
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
                    clang-format dpkg-dev file python3 strace) ;;
     windows)
-        packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev
+        packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev liblo-dev
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
                    clang-format dpkg-dev file python3 strace
                    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64

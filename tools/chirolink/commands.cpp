@@ -178,43 +178,78 @@ int record(const Options& options, StopSignals& stop) {
 }
 
 int stream(const Options& options, StopSignals& stop) {
-    const auto target = resolveHost(options.oscHost, options.oscPort);
-    if (!target.error.empty()) {
-        complain("stream: --osc: " + target.error);
+    const auto resolved = resolveUdp(options.oscHost, options.oscPort);
+    if (!resolved.error.empty()) {
+        complain("stream: --osc: " + resolved.error);
         return 2;
     }
     auto gloves = glovesOn(options.ports);
-    std::atomic<std::uint64_t> sent{0};
-    std::atomic<std::uint64_t> failed{0};
     std::vector<std::unique_ptr<OscSender>> senders;
     std::vector<std::unique_ptr<FrameCallback>> readers;
     for (std::size_t i = 0; i < gloves.size(); ++i) {
-        senders.push_back(
-            std::make_unique<OscSender>(target.address, options.oscPort, static_cast<int>(i + 1)));
+        senders.push_back(std::make_unique<OscSender>(resolved.target, static_cast<int>(i + 1),
+                                                      options.oscFormat));
         readers.push_back(std::make_unique<FrameCallback>(
-            *gloves[i].link, [&, sender = senders.back().get()](const StampedFrame& frame) {
-                (sender->send(frame) ? sent : failed).fetch_add(1, std::memory_order_relaxed);
+            *gloves[i].link, [sender = senders.back().get()](const StampedFrame& frame) {
+                sender->sendFrame(frame);
             }));
     }
     if (!startAll(gloves)) {
         return 1;
     }
     ProgressLine progress("stream");
-    const auto deadline = deadlineOf(options, Clock::now());
-    auto report = [&] {
-        const auto sum = totals(gloves);
-        progress.update(Clock::now(), sent.load(),
-                        sum.badChecksums + sum.lostReplies + failed.load());
+    auto sum = [&](auto count) {
+        std::uint64_t total = 0;
+        for (const auto& sender : senders) {
+            total += ((*sender).*count)();
+        }
+        return total;
     };
-    while (carryOn(stop, progress.interval(), deadline)) {
-        report();
+    auto report = [&] {
+        const auto links = totals(gloves);
+        progress.update(Clock::now(), sum(&OscSender::framesSent),
+                        links.badChecksums + links.lostReplies + sum(&OscSender::failures));
+    };
+    FailureReport failures;
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    auto reportFailures = [&] {
+        if (const auto line = failures.since(senders); !line.empty()) {
+            if (terminal) {
+                std::fputs("\r\x1b[K", stderr);  // over the progress line, drawn again next
+            }
+            complain("stream: " + line);
+        }
+    };
+    const auto start = Clock::now();
+    const auto deadline = deadlineOf(options, start);
+    auto nextProgress = start + progress.interval();
+    auto nextFailures = start + std::chrono::seconds(1);
+    // Four times a second: the links' states, for the float format's state messages.
+    while (carryOn(stop, milliseconds(250), deadline)) {
+        for (std::size_t i = 0; i < gloves.size(); ++i) {
+            senders[i]->sendState(gloves[i].link->state());
+        }
+        const auto now = Clock::now();
+        if (now >= nextFailures) {
+            nextFailures += std::chrono::seconds(1);
+            reportFailures();
+        }
+        if (now >= nextProgress) {
+            nextProgress += progress.interval();
+            report();
+        }
     }
     readers.clear();
     for (auto& glove : gloves) {
         glove.link->stop();
     }
+    reportFailures();
     report();
     progress.finish();
+    if (sum(&OscSender::failures) > 0 && sum(&OscSender::framesSent) == 0) {
+        complain("stream: not one message could be sent");
+        return 1;
+    }
     return 0;
 }
 

@@ -17,7 +17,7 @@ constexpr const char* kProgramUsage =
     "  show PORT... [--duration S]           the values of each glove, live in the terminal\n"
     "  record PORT... -o FILE.csv [--duration S] [--force]\n"
     "                                        every frame of every glove into a CSV file\n"
-    "  stream PORT... --osc HOST:PORT [--duration S]\n"
+    "  stream PORT... --osc HOST:PORT [--osc-format F] [--duration S]\n"
     "                                        every frame as an OSC message over UDP\n"
     "  info PORT                             check one port: handshake, 2 s of frames\n"
     "\n"
@@ -47,13 +47,20 @@ constexpr const char* kRecordUsage =
     "  --force                 overwrite FILE.csv\n";
 
 constexpr const char* kStreamUsage =
-    "usage: chirolink stream PORT... --osc HOST:PORT [--duration SECONDS]\n"
+    "usage: chirolink stream PORT... --osc HOST:PORT [--osc-format FORMAT] [--duration SECONDS]\n"
     "\n"
-    "Sends every frame as an OSC message over UDP to HOST:PORT (an IPv6 address in brackets):\n"
-    "  /chirolink/N/frame  iiiiiiiihd\n"
-    "N is 1 for the first PORT given, 2 for the second, ...; the arguments are finger 1 to 5,\n"
-    "roll and pitch (0 to 255), checksum good (1 or 0), the frame's sequence number and its\n"
-    "arrival in seconds on the monotonic clock. Runs until Ctrl+C, SIGTERM or --duration.\n";
+    "Sends every frame as an OSC message over UDP to HOST:PORT (a name, an IPv4 address, or\n"
+    "an IPv6 address in brackets: [::1]:9000). N is 1 for the first PORT given, 2 for the\n"
+    "second, ... --osc-format chooses the messages:\n"
+    "  frame (the default)\n"
+    "    /chirolink/N/frame   iiiiiiiihd  finger 1 to 5, roll and pitch (0 to 255), checksum\n"
+    "                                     good (1 or 0), the frame's sequence number and its\n"
+    "                                     arrival in seconds on the monotonic clock\n"
+    "  float\n"
+    "    /chirolink/N/values  fffffff     the seven values scaled to 0..1\n"
+    "    /chirolink/N/state   s           \"running\" or \"reopening\", when it changes\n"
+    "Messages that cannot be sent are counted on standard error once a second; when none at\n"
+    "all could be sent, the exit status is 1. Runs until Ctrl+C, SIGTERM or --duration.\n";
 
 constexpr const char* kInfoUsage =
     "usage: chirolink info PORT\n"
@@ -185,6 +192,15 @@ Options parseOptions(int argc, const char* const* argv) {
                 parseOsc(value(), options);
             } catch (const UsageError& e) {
                 throw UsageError{prefix + e.what};
+            }
+        } else if (arg == "--osc-format") {
+            allowed(arg, command == Command::stream);
+            const std::string_view format = value();
+            if (format == "frame" || format == "float") {
+                options.oscFormat = format == "frame" ? OscFormat::frame : OscFormat::float32;
+            } else {
+                throw UsageError{prefix + "--osc-format: expected frame or float, got '" +
+                                 std::string(format) + "'"};
             }
         } else if (arg.size() > 1 && arg.front() == '-') {
             throw UsageError{prefix + "unknown option '" + std::string(arg) + "'"};

@@ -9,6 +9,9 @@ namespace chirolink::cli {
 
 enum class Command { show, record, stream, info };
 
+// stream --osc-format: frame (iiiiiiiihd, the default) or float (fffffff and the state).
+enum class OscFormat { frame, float32 };
+
 struct Options {
     std::optional<Command> command;  // none with `chirolink --help`
     std::vector<std::string> ports;
@@ -16,6 +19,7 @@ struct Options {
     bool force = false;              // record: overwrite FILE.csv
     std::optional<double> duration;  // show, record, stream: seconds, else until a signal
     std::string oscHost, oscPort;    // stream: --osc HOST:PORT
+    OscFormat oscFormat = OscFormat::frame;
     bool help = false;
 };
 

@@ -1,59 +1,146 @@
 #include "osc.h"
 
-#include <netdb.h>
-#include <sys/socket.h>
-
+#include <bit>
 #include <chrono>
-#include <memory>
 
 namespace chirolink::cli {
 
-Resolved resolveHost(const std::string& host, const std::string& port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (const int error = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); error != 0) {
-        return {{}, "cannot resolve '" + host + "': " + ::gai_strerror(error)};
-    }
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, ::freeaddrinfo);
-    char address[NI_MAXHOST];
-    if (::getnameinfo(found->ai_addr, found->ai_addrlen, address, sizeof address, nullptr, 0,
-                      NI_NUMERICHOST) != 0) {
-        return {{}, "cannot resolve '" + host + "'"};
-    }
-    return {address, {}};
+namespace {
+
+// An OSC string: the bytes, then 1 to 4 zero bytes up to a multiple of 4.
+void appendPadded(std::string& to, std::string_view text) {
+    to += text;
+    to.append(4 - text.size() % 4, '\0');
 }
 
-OscSender::OscSender(const std::string& address, const std::string& port, int n)
-    : target_(lo_address_new_with_proto(LO_UDP, address.c_str(), port.c_str())),
-      path_("/chirolink/" + std::to_string(n) + "/frame") {}
-
-OscSender::~OscSender() {
-    if (target_ != nullptr) {
-        lo_address_free(target_);
+void appendBigEndian(std::string& to, std::uint64_t value, int bytes) {
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
+        to += static_cast<char>((value >> shift) & 0xff);
     }
 }
 
-bool OscSender::send(const StampedFrame& frame) {
-    if (target_ == nullptr) {
-        return false;
+std::string addressOf(int n, const char* what) {
+    return "/chirolink/" + std::to_string(n) + "/" + what;
+}
+
+}  // namespace
+
+OscMessage::OscMessage(std::string_view address) : address_(address) {}
+
+OscMessage& OscMessage::add(std::int32_t value) {
+    types_ += 'i';
+    appendBigEndian(arguments_, static_cast<std::uint32_t>(value), 4);
+    return *this;
+}
+
+OscMessage& OscMessage::add(std::int64_t value) {
+    types_ += 'h';
+    appendBigEndian(arguments_, static_cast<std::uint64_t>(value), 8);
+    return *this;
+}
+
+OscMessage& OscMessage::add(float value) {
+    types_ += 'f';
+    appendBigEndian(arguments_, std::bit_cast<std::uint32_t>(value), 4);
+    return *this;
+}
+
+OscMessage& OscMessage::add(double value) {
+    types_ += 'd';
+    appendBigEndian(arguments_, std::bit_cast<std::uint64_t>(value), 8);
+    return *this;
+}
+
+OscMessage& OscMessage::add(std::string_view value) {
+    types_ += 's';
+    appendPadded(arguments_, value);
+    return *this;
+}
+
+std::string OscMessage::packet() const {
+    std::string packet;
+    appendPadded(packet, address_);
+    appendPadded(packet, types_);
+    return packet + arguments_;
+}
+
+OscMessage frameMessage(int n, const StampedFrame& frame, OscFormat format) {
+    if (format == OscFormat::float32) {
+        OscMessage message(addressOf(n, "values"));
+        for (std::size_t i = 0; i < protocol::kSensorCount; ++i) {
+            message.add(static_cast<float>(frame.bytes[i]) / 255.0f);
+        }
+        return message;
     }
-    const lo_message message = lo_message_new();
-    if (message == nullptr) {
-        return false;
-    }
+    OscMessage message(addressOf(n, "frame"));
     for (std::size_t i = 0; i < protocol::kSensorCount; ++i) {
-        lo_message_add_int32(message, frame.bytes[i]);
+        message.add(std::int32_t{frame.bytes[i]});
     }
-    lo_message_add_int32(message, frame.checksumGood ? 1 : 0);
-    lo_message_add_int64(message, static_cast<int64_t>(frame.sequence));
-    lo_message_add_double(
-        message, std::chrono::duration<double>(frame.monotonic.time_since_epoch()).count());
-    const bool sent = lo_send_message(target_, path_.c_str(), message) >= 0;
-    lo_message_free(message);
-    return sent;
+    message.add(std::int32_t{frame.checksumGood ? 1 : 0});
+    message.add(static_cast<std::int64_t>(frame.sequence));
+    message.add(std::chrono::duration<double>(frame.monotonic.time_since_epoch()).count());
+    return message;
+}
+
+OscSender::OscSender(const UdpTarget& target, int n, OscFormat format)
+    : n_(n), format_(format), udp_(target) {}
+
+bool OscSender::sendFrame(const StampedFrame& frame) {
+    const OscMessage message = frameMessage(n_, frame, format_);
+    const std::lock_guard lock(mutex_);
+    if (format_ == OscFormat::float32) {
+        sendStateLocked("running");  // a frame came: the glove answers
+    }
+    if (!sendLocked(message)) {
+        return false;
+    }
+    framesSent_.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+void OscSender::sendState(LinkState state) {
+    if (format_ != OscFormat::float32 || state == LinkState::stopped) {
+        return;
+    }
+    const std::lock_guard lock(mutex_);
+    sendStateLocked(state == LinkState::running ? "running" : "reopening");
+}
+
+std::string OscSender::lastError() const {
+    const std::lock_guard lock(mutex_);
+    return udp_.error();
+}
+
+void OscSender::sendStateLocked(std::string_view state) {
+    if (state != lastState_ && sendLocked(OscMessage(addressOf(n_, "state")).add(state))) {
+        lastState_ = state;
+    }
+}
+
+bool OscSender::sendLocked(const OscMessage& message) {
+    const std::string packet = message.packet();
+    if (udp_.send(packet.data(), packet.size())) {
+        return true;
+    }
+    failures_.fetch_add(1, std::memory_order_relaxed);
+    return false;
+}
+
+std::string FailureReport::since(const std::vector<std::unique_ptr<OscSender>>& senders) {
+    std::uint64_t failures = 0;
+    std::string why;
+    for (const auto& sender : senders) {
+        if (const auto mine = sender->failures(); mine > 0) {
+            failures += mine;
+            why = sender->lastError();
+        }
+    }
+    if (failures <= reported_) {
+        return {};
+    }
+    const auto fresh = failures - reported_;
+    reported_ = failures;
+    return std::to_string(fresh) + (fresh == 1 ? " message" : " messages") + " not sent: " + why;
 }
 
 }  // namespace chirolink::cli
