@@ -127,7 +127,9 @@ ResolvedTarget resolveUdp(const std::string& host, const std::string& port) {
     if (const int error = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); error != 0) {
         return {{}, "cannot resolve '" + host + "': " + resolveErrorText(error)};
     }
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, ::freeaddrinfo);
+    // A lambda: on 32-bit Windows freeaddrinfo is __stdcall.
+    const auto release = [](addrinfo* list) { ::freeaddrinfo(list); };
+    const std::unique_ptr<addrinfo, decltype(release)> owner(found, release);
     ResolvedTarget resolved;
     for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
         if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) &&
