@@ -2,7 +2,8 @@
 //
 // Transfers are synchronous: the port's time-outs (COMMTIMEOUTS) bound every read and write by
 // 1 ms per byte plus 200 ms, so the wakeup is looked at before and after each transfer, and a
-// stop waits at most for the transfer under way.
+// stop waits at most for the transfer under way. A port that does not take those time-outs is
+// refused at the open: a ReadFile without them could wait for good.
 #include <windows.h>
 
 #include <atomic>
@@ -34,6 +35,34 @@ std::string devicePath(const char* name) {
         return std::string("\\\\.\\") + name;
     }
     return name;
+}
+
+// The time-outs every transfer runs under: 1 ms per byte plus 200 ms for a read and a write,
+// and a gap between received bytes that the total limit always cuts short first.
+COMMTIMEOUTS linkTimeouts() {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 1000;
+    timeouts.ReadTotalTimeoutMultiplier = 1;
+    timeouts.ReadTotalTimeoutConstant = 200;
+    timeouts.WriteTotalTimeoutMultiplier = 1;
+    timeouts.WriteTotalTimeoutConstant = 200;
+    static_assert(protocol::transferLimitMs(1) == 1 * 1 + 200);
+    return timeouts;
+}
+
+// Whether the port keeps the link's time-outs: set, read back and compared. What it had is put
+// back; configurePort sets them for good.
+bool takesTimeouts(HANDLE port) {
+    COMMTIMEOUTS had{};
+    if (!GetCommTimeouts(port, &had)) {
+        return false;
+    }
+    COMMTIMEOUTS wanted = linkTimeouts();
+    COMMTIMEOUTS got{};
+    const bool taken = SetCommTimeouts(port, &wanted) && GetCommTimeouts(port, &got) &&
+                       std::memcmp(&got, &wanted, sizeof got) == 0;
+    SetCommTimeouts(port, &had);
+    return taken;
 }
 
 bool signalled(const Wakeup* wakeup) {
@@ -103,6 +132,11 @@ Handle openPort(const char* name, OpenFailure* why) {
         failure = OpenFailure::notATerminal;
         return kNoHandle;
     }
+    if (!takesTimeouts(port)) {
+        CloseHandle(port);
+        failure = OpenFailure::other;
+        return kNoHandle;
+    }
     failure = OpenFailure::none;
     // A serial driver starts every open with an empty receive queue; an emulated port need not.
     PurgeComm(port, PURGE_RXCLEAR);
@@ -132,13 +166,7 @@ SavedSettings configurePort(Handle port) {
     const HANDLE h = handleOf(port);
     SetupComm(h, kQueueSize, kQueueSize);
     what.haveTimeouts = GetCommTimeouts(h, &what.timeouts) != FALSE;
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 1000;
-    timeouts.ReadTotalTimeoutMultiplier = 1;
-    timeouts.ReadTotalTimeoutConstant = 200;
-    timeouts.WriteTotalTimeoutMultiplier = 1;
-    timeouts.WriteTotalTimeoutConstant = 200;
-    static_assert(protocol::transferLimitMs(1) == 1 * 1 + 200);
+    COMMTIMEOUTS timeouts = linkTimeouts();
     SetCommTimeouts(h, &timeouts);
     DCB line{};
     line.DCBlength = sizeof line;
@@ -157,6 +185,11 @@ SavedSettings configurePort(Handle port) {
         line.fOutxDsrFlow = FALSE;
         line.fOutX = FALSE;
         line.fInX = FALSE;
+        // Every byte passes unchanged. Drivers keep these two across opens, so an earlier
+        // program may have left them set: null stripping drops every 0x00 sensor byte (and
+        // shifts the frame), the error character replaces bytes received with an error.
+        line.fNull = FALSE;
+        line.fErrorChar = FALSE;
         SetCommState(h, &line);
     }
     // Receive latency is a setting of the adapter's driver (the FTDI latency timer lives in its
@@ -184,13 +217,30 @@ void closePort(Handle port, const SavedSettings&) {
 void closeInheritedCopy(Handle) {}
 void closeInheritedCopy(const Wakeup&) {}
 
-TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const Wakeup* wakeup) {
+namespace {
+
+// One ReadFile or WriteFile of the bytes from `done` on: `call(offset, count)` transfers from
+// `offset` and adds what went through to `count`. A port with abort-on-error set (kept as
+// found) fails every transfer after one line error, a framing error or an overrun, until
+// ClearCommError is called: after a failure the error is cleared and the rest tried once more.
+// Only a second failure, or a port that cannot even be asked, counts as the port failing.
+template <typename Call>
+TransferResult transfer(HANDLE port, std::size_t size, const Wakeup* wakeup, Call call) {
     if (signalled(wakeup)) {
         return {Transfer::woken, 0};
     }
     DWORD done = 0;
-    if (!ReadFile(handleOf(port), data, static_cast<DWORD>(size), &done, nullptr)) {
-        return {Transfer::failed, done};
+    if (!call(0, done)) {
+        DWORD errors = 0;
+        if (!ClearCommError(port, &errors, nullptr)) {
+            return {Transfer::failed, done};
+        }
+        if (signalled(wakeup)) {
+            return {Transfer::woken, done};
+        }
+        if (!call(done, done)) {
+            return {Transfer::failed, done};
+        }
     }
     if (done == size) {
         return {Transfer::complete, done};
@@ -198,19 +248,29 @@ TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const
     return {signalled(wakeup) ? Transfer::woken : Transfer::timedOut, done};
 }
 
+}  // namespace
+
+TransferResult readPort(Handle port, std::uint8_t* data, std::size_t size, const Wakeup* wakeup) {
+    const HANDLE h = handleOf(port);
+    return transfer(h, size, wakeup, [&](DWORD offset, DWORD& count) {
+        DWORD now = 0;
+        const BOOL ok =
+            ReadFile(h, data + offset, static_cast<DWORD>(size) - offset, &now, nullptr);
+        count += now;
+        return ok != FALSE;
+    });
+}
+
 TransferResult writePort(Handle port, const std::uint8_t* data, std::size_t size,
                          const Wakeup* wakeup) {
-    if (signalled(wakeup)) {
-        return {Transfer::woken, 0};
-    }
-    DWORD done = 0;
-    if (!WriteFile(handleOf(port), data, static_cast<DWORD>(size), &done, nullptr)) {
-        return {Transfer::failed, done};
-    }
-    if (done == size) {
-        return {Transfer::complete, done};
-    }
-    return {signalled(wakeup) ? Transfer::woken : Transfer::timedOut, done};
+    const HANDLE h = handleOf(port);
+    return transfer(h, size, wakeup, [&](DWORD offset, DWORD& count) {
+        DWORD now = 0;
+        const BOOL ok =
+            WriteFile(h, data + offset, static_cast<DWORD>(size) - offset, &now, nullptr);
+        count += now;
+        return ok != FALSE;
+    });
 }
 
 void expectAnswer(Handle, std::size_t) {}
