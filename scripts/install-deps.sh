@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
-# Usage: scripts/install-deps.sh [build|run|package|test|windows]
+# Usage: scripts/install-deps.sh [build|run|package|test|windows|windows-package]
 #   package: what building the Debian packages needs
 #   test: everything the Linux build, its tests and benchmarks need
 #   windows: what test needs, plus the MinGW-w64 cross compilers for 32-bit and 64-bit Windows
-#            and Wine (64-bit, and 32-bit through Debian's i386 architecture) to run their tests
+#            and Wine (64-bit, and 32-bit through Debian's i386 architecture) to run their tests,
+#            and what windows-package needs
+#   windows-package: what building the Windows release needs (scripts/package.sh windows):
+#            the cross compilers, NSIS and zip
 set -euo pipefail
 
 what=${1:-test}
@@ -22,8 +25,11 @@ case "$what" in
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
                    clang-format dpkg-dev file python3 strace
                    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
-                   wine wine64 wine32:i386 fonts-wine) ;;
-    *) echo "usage: $0 [build|run|package|test|windows]" >&2; exit 2 ;;
+                   wine wine64 wine32:i386 fonts-wine nsis zip unzip) ;;
+    windows-package)
+        packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+                   python3 file nsis zip) ;;
+    *) echo "usage: $0 [build|run|package|test|windows|windows-package]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -3,16 +3,39 @@
 # python3-chirolink) from a Release tree in build/package; the .deb files land in
 # build/package/debs. Installs the Debian packages it needs first (sudo when not root).
 #
-# Usage: scripts/package.sh [--werror]
+# With `windows`, builds the Windows release instead, from Release trees cross-built with
+# MinGW-w64 in build/package-windows-i686 and build/package-windows-x86_64: into
+# build/package/windows, Chirolink-<version>-win32.zip and -win64.zip, and the installers
+# Chirolink-<version>-win32-setup.exe and -win64-setup.exe (packaging/windows/).
+#
+# Usage: scripts/package.sh [windows] [--werror]
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 werror=OFF
-case "${1:-}" in
-    --werror) werror=ON ;;
-    "") ;;
-    *) echo "usage: $0 [--werror]" >&2; exit 2 ;;
-esac
+windows=false
+for arg in "$@"; do
+    case "$arg" in
+        --werror) werror=ON ;;
+        windows) windows=true ;;
+        *) echo "usage: $0 [windows] [--werror]" >&2; exit 2 ;;
+    esac
+done
+
+if $windows; then
+    "$root/scripts/install-deps.sh" windows-package
+    out="$root/build/package/windows"
+    rm -rf "$out"
+    for target in i686 x86_64; do
+        build="$root/build/package-windows-$target"
+        cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-$target.cmake" \
+            -DCHIROLINK_WERROR="$werror" >&2
+        cmake --build "$build" >&2
+        "$root/packaging/windows/make-release.sh" "$build" "$out"
+    done
+    exit 0
+fi
 
 "$root/scripts/install-deps.sh" package
 

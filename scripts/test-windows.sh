@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows stage of the tests: cross-builds Chirolink.dll, Chiroscope.exe and their tests for
 # 64-bit and 32-bit Windows with MinGW-w64 and runs them under Wine (Chiroscope on Xvfb), with
-# the glove emulator of a Linux build on pseudo-terminals mapped as COM1 and COM2. Called by
+# the glove emulator of a Linux build on pseudo-terminals mapped as COM1 and COM2; then makes
+# the release's zips and installers and tests them (tests/windows/installer-test.sh). Called by
 # scripts/test.sh; installs what it needs first (sudo when not root).
 #
 # Usage: scripts/test-windows.sh --emulator PATH [--build-prefix PATH] [--werror]
@@ -38,4 +39,8 @@ done
 for target in x86_64 i686; do
     ctest --test-dir "$prefix-$target" --output-on-failure --timeout 300
 done
+# The release: zips and installers of both trees, installed and uninstalled in a fresh prefix.
+status=0
+"$root/tests/windows/installer-test.sh" "$emulator" "$prefix-x86_64" "$prefix-i686" || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
 echo "Windows stage: $SECONDS s"
