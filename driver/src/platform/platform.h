@@ -20,7 +20,8 @@ enum class OpenFailure { none, missing, notATerminal, busy, denied, other };
 /// Opens the serial port `name` for reading and writing, exclusively, without creating
 /// anything. "COMn" (any case, n >= 1) is the n-th serial port; any other name is a device
 /// path used as given. Fails (kNoHandle) when the device is missing, busy, or not a terminal,
-/// and says which in `why` when that is not null.
+/// and says which in `why` when that is not null; also (`other`) for a port whose transfers
+/// could not be given limits, where a read could wait for ever.
 /// A new open starts with an empty receive queue, as a real serial port does after its last
 /// close: bytes left over from an earlier user are discarded here, and only here.
 Handle openPort(const char* name, OpenFailure* why = nullptr);
