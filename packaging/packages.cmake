@@ -56,7 +56,9 @@ set(CPACK_DEBIAN_PYTHON3-CHIROLINK_PACKAGE_NAME python3-chirolink)
 set(CPACK_DEBIAN_PYTHON3-CHIROLINK_PACKAGE_SECTION python)
 set(CPACK_DEBIAN_PYTHON3-CHIROLINK_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_PYTHON3-CHIROLINK_PACKAGE_DEPENDS "python3, libchirolink1 (= ${chirolink_version})")
+# python3 -m chirolink.plot draws recordings with it; the rest of the module does without.
+set(CPACK_DEBIAN_PYTHON3-CHIROLINK_PACKAGE_RECOMMENDS python3-matplotlib)
 set(CPACK_COMPONENT_PYTHON3-CHIROLINK_DESCRIPTION
-    "Python module for Chirolink data gloves\nGlove(port).values() and friends over libChirolink, with ctypes.")
+    "Python module for Chirolink data gloves\nGlove(port).values() and friends over libChirolink, with ctypes; python3 -m chirolink.plot draws a recording of chirolink record (with matplotlib).")
 
 include(CPack)

@@ -88,6 +88,8 @@ expect_files chirolink-tools bin/chirolink bin/glove-emulator \
 expect_field python3-chirolink Architecture '^all$'
 expect_field python3-chirolink Depends "python3.*libchirolink1 \(= $version\)"
 expect_files python3-chirolink lib/python3/dist-packages/chirolink/__init__\.py
+expect_field python3-chirolink Recommends '^python3-matplotlib$'
+expect_files python3-chirolink lib/python3/dist-packages/chirolink/plot\.py
 if dpkg-deb -c "$(deb libchirolink1)" | grep -q 'libChirolink\.so$'; then
     fail "libchirolink1 carries the development link"
 fi
