@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QShortcut>
 #include <QTimerEvent>
 
 #include <array>
@@ -12,7 +13,9 @@
 #include <cstring>
 
 #include "about_box.h"
+#include "chirolink_glove.h"
 #include "dialog_template.h"
+#include "plot_window.h"
 #include "resources.h"
 
 namespace chiroscope {
@@ -69,6 +72,12 @@ void ReadoutDialog::initDialog() {
     // The entry starts with a separator; keep it even though nothing precedes it here.
     systemMenu_->setSeparatorsCollapsible(false);
     appendAboutEntry(*systemMenu_, loadString(kIdsAboutBox));
+    // The plot entry follows About; its text names its shortcut, Ctrl+P.
+    if (const QString plot = loadString(kIdsPlot); !plot.isEmpty()) {
+        systemMenu_->addAction(plot)->setData(kIdmPlot);
+    }
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this), &QShortcut::activated, this,
+            [this] { systemCommand(kIdmPlot); });
     connect(systemMenu_, &QMenu::triggered, this,
             [this](QAction* action) { systemCommand(action->data().toUInt()); });
 
@@ -125,10 +134,25 @@ void ReadoutDialog::systemCommand(unsigned command) {
         about.exec();
         return;
     }
+    if ((command & ~0xFu) == kIdmPlot) {
+        showPlot();
+        return;
+    }
     // The platform's own commands; the only one a dialog window offers here is closing it.
     if ((command & ~0xFu) == kScClose) {
         close();
     }
+}
+
+void ReadoutDialog::showPlot() {
+    // A child of the modal readout, so that the readout's modality leaves it usable; the frames
+    // are those of the link that GloveInit started.
+    if (plotWindow_ == nullptr) {
+        plotWindow_ = new PlotWindow(chirolink_process_glove(), this);
+    }
+    plotWindow_->show();
+    plotWindow_->raise();
+    plotWindow_->activateWindow();
 }
 
 }  // namespace chiroscope

@@ -3,7 +3,8 @@
 //
 // Its system-menu entry "About Chiroscope..." lives in the dialog's context menu (right click,
 // or the keyboard's menu key): on X11 and Wayland the title-bar menu belongs to the window
-// manager, so the dialog keeps its own system menu and pops it up there.
+// manager, so the dialog keeps its own system menu and pops it up there. After it comes
+// "Plot..." (also Ctrl+P), which opens the plot window or brings it to the front.
 #pragma once
 
 #include <QBasicTimer>
@@ -18,6 +19,8 @@ class QLabel;
 class QMenu;
 
 namespace chiroscope {
+
+class PlotWindow;
 
 class ReadoutDialog : public QDialog {
     Q_OBJECT
@@ -45,8 +48,11 @@ public:
     // The id of the refresh timer while it runs, else -1.
     int refreshTimerId() const { return refreshTimer_.timerId(); }
 
-    // Carries out a system-menu command: 0x0010 (its low four bits aside) opens the About box;
-    // anything else gets the platform's default handling.
+    // The plot window once it has been opened (it stays when closed), else nullptr.
+    PlotWindow* plotWindow() const { return plotWindow_; }
+
+    // Carries out a system-menu command: 0x0010 (its low four bits aside) opens the About box,
+    // 0x0020 the plot window; anything else gets the platform's default handling.
     void systemCommand(unsigned command);
 
 protected:
@@ -58,12 +64,14 @@ protected:
 private:
     void initDialog();
     void refresh();
+    void showPlot();
 
     SampleSource source_;
     QIcon icon_;
     // The value fields for sample positions 0 to 6, found once: the refresh only sets text.
     std::array<QLabel*, 7> valueFields_{};
     QMenu* systemMenu_ = nullptr;
+    PlotWindow* plotWindow_ = nullptr;
     QBasicTimer refreshTimer_;
     bool initialised_ = false;
 };

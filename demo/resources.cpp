@@ -53,6 +53,7 @@ struct StringResource {
 
 constexpr StringResource kStrings[] = {
     {kIdsAboutBox, "&About Chiroscope..."},
+    {kIdsPlot, "&Plot...\tCtrl+P"},
 };
 
 }  // namespace

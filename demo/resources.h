@@ -15,6 +15,7 @@ namespace chiroscope {
 inline constexpr int kIddAboutBox = 100;
 inline constexpr int kIdsAboutBox = 101;
 inline constexpr int kIddChiroscope = 102;
+inline constexpr int kIdsPlot = 103;
 inline constexpr int kIdrMainFrame = 128;
 
 // Control identifiers.
@@ -33,6 +34,8 @@ inline constexpr std::array<int, 7> kFieldForPosition = {
 
 // The About entry's command in the readout window's system menu.
 inline constexpr unsigned kIdmAboutBox = 0x0010;
+// The plot entry's command, after About in the same menu.
+inline constexpr unsigned kIdmPlot = 0x0020;
 
 // The template with resource number `id`; kIddChiroscope and kIddAboutBox exist.
 const DialogTemplate& loadDialogTemplate(int id);

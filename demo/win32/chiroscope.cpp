@@ -1,9 +1,12 @@
 // Chiroscope: finds the glove on COM1 or COM2 and shows its seven values, refreshed every
-// 100 ms, until the window is closed.
+// 100 ms, until the window is closed. "Plot..." in the system menu, or Ctrl+P, opens the plot
+// window (plot_window.h).
 #include <array>
 
 #include "chirolink.h"
+#include "chirolink_glove.h"
 #include "framework.h"
+#include "plot_window.h"
 #include "resource.h"
 
 namespace {
@@ -24,11 +27,21 @@ public:
 
 class ReadoutDialog : public Dialog {
 public:
-    ReadoutDialog() : Dialog(IDD_CHIROSCOPE_DIALOG), icon_(scope::loadIcon(IDR_MAINFRAME)) {}
+    ReadoutDialog()
+        : Dialog(IDD_CHIROSCOPE_DIALOG),
+          icon_(scope::loadIcon(IDR_MAINFRAME)),
+          plot_(chirolink_process_glove()) {}
+    ~ReadoutDialog() override {
+        if (keyHook_ != nullptr) {
+            UnhookWindowsHookEx(keyHook_);
+        }
+        shortcutTarget = nullptr;
+    }
 
 protected:
     bool onInitDialog() override {
         addAboutEntry();
+        addPlotShortcut();
         SendMessageA(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
         SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
         SetTimer(window(), kRefreshTimer, kRefreshMs, nullptr);
@@ -54,12 +67,39 @@ private:
             menu.appendSeparator();
             menu.appendString(IDM_ABOUTBOX, about);
         }
+        const std::string plot = scope::loadString(IDS_PLOT);
+        if (menu.valid() && !plot.empty()) {
+            menu.appendString(IDM_PLOT, plot);
+        }
+    }
+
+    // Ctrl+P anywhere in the readout window. The dialog's modal loop passes every message it
+    // takes to the thread's message filter hook first (MSGF_DIALOGBOX), the place where a
+    // dialog box gets keyboard shortcuts.
+    void addPlotShortcut() {
+        shortcutTarget = window();
+        keyHook_ = SetWindowsHookExA(WH_MSGFILTER, filterMessage, nullptr, GetCurrentThreadId());
+    }
+
+    static LRESULT CALLBACK filterMessage(int code, WPARAM wParam, LPARAM lParam) {
+        const auto* message = reinterpret_cast<const MSG*>(lParam);
+        if (code == MSGF_DIALOGBOX && shortcutTarget != nullptr && message->message == WM_KEYDOWN &&
+            message->wParam == 'P' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0 &&
+            (message->hwnd == shortcutTarget || IsChild(shortcutTarget, message->hwnd))) {
+            PostMessageA(shortcutTarget, WM_SYSCOMMAND, IDM_PLOT, 0);
+            return TRUE;
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
     }
 
     Result onSysCommand(WPARAM command, LPARAM) {
         // The system keeps the low four bits of a system command for itself.
         if ((command & 0xFFF0) == IDM_ABOUTBOX) {
             AboutBox().doModal();
+            return 0;
+        }
+        if ((command & 0xFFF0) == IDM_PLOT) {
+            plot_.show();
             return 0;
         }
         return std::nullopt;
@@ -96,6 +136,9 @@ private:
     }
 
     HICON icon_;
+    scope::PlotWindow plot_;
+    HHOOK keyHook_ = nullptr;
+    static inline HWND shortcutTarget = nullptr;  // the readout window, for the hook
 };
 
 class ChiroscopeApplication : public scope::Application {

@@ -3,7 +3,7 @@
 # over COM1 (/dev/ttyS0) and COM2 (/dev/ttyS1) in a private mount namespace.
 #
 # Usage: e2e.sh CASE CHIROSCOPE GLOVE_EMULATOR REFERENCE_RENDERER ARTIFACT_DIR
-#   CASE: glove_on_com1 | glove_on_com2 | no_glove
+#   CASE: glove_on_com1 | glove_on_com2 | no_glove | plot
 # Exits 77 (skipped) where a mount namespace or the X tools are not available.
 set -euo pipefail
 
@@ -54,6 +54,10 @@ if [ "${1:-}" = "--scenario" ]; then
 
     [ "$shown_width x $shown_height" = "$width x $height" ] ||
         fail "window is ${shown_width}x$shown_height, the readout window is ${width}x$height"
+    if [ "$scenario" = plot ]; then
+        . "$here/plot-e2e.sh"
+        exit 0
+    fi
     # Task bars list normal top-level windows and leave out transient dialogs: the readout must
     # be one of the former.
     transient_for=$(xprop -id "$window" -notype WM_TRANSIENT_FOR)
@@ -136,6 +140,9 @@ case $scenario in
                    start_emulator com2 "${glove[@]}"; com2=$device ;;
     no_glove)      start_emulator com1 "${silent[@]}"; com1=$device
                    start_emulator com2 "${silent[@]}"; com2=$device ;;
+    # Moving values at the line's own pace, for the plot.
+    plot)          start_emulator com1; com1=$device
+                   start_emulator com2 "${silent[@]}"; com2=$device ;;
     *) echo "unknown case $scenario" >&2; exit 2 ;;
 esac
 
@@ -154,7 +161,7 @@ fi
 hellos() { grep -c 'rx 0x41' "$work/$1.log" || true; }
 requests() { grep -c 'rx 0x43' "$work/$1.log" || true; }
 case $scenario in
-    glove_on_com1)
+    glove_on_com1 | plot)
         [ "$(requests com1)" -gt 0 ] || fail "the glove on COM1 was never polled"
         [ ! -s "$work/com2.log" ] || fail "COM2 was used although the glove is on COM1: $(head -3 "$work/com2.log")" ;;
     glove_on_com2)

@@ -277,18 +277,20 @@ INSTANTIATE_TEST_SUITE_P(Templates, WindowsDialogTemplate,
                          [](const auto& info) { return "Template" + std::to_string(info.param); });
 
 // Strings are kept in blocks of 16; a block's strings each have a length, then the text.
-TEST_F(WindowsResources, AboutEntryStringMatchesTheQtString) {
-    const auto* block = find(kStringType, kIdsAboutBox / 16 + 1);
-    ASSERT_NE(block, nullptr);
-    Reader read(*block);
-    for (int i = 0; i < kIdsAboutBox % 16; ++i) {
-        read.skip(2 * read.take<std::uint16_t>());
+TEST_F(WindowsResources, MenuEntryStringsMatchTheQtStrings) {
+    for (int id : {kIdsAboutBox, kIdsPlot}) {
+        const auto* block = find(kStringType, id / 16 + 1);
+        ASSERT_NE(block, nullptr) << id;
+        Reader read(*block);
+        for (int i = 0; i < id % 16; ++i) {
+            read.skip(2 * read.take<std::uint16_t>());
+        }
+        std::string text;
+        for (int length = read.take<std::uint16_t>(); length > 0; --length) {
+            text += static_cast<char>(read.take<std::uint16_t>());
+        }
+        EXPECT_EQ(QString::fromStdString(text), loadString(id)) << id;
     }
-    std::string text;
-    for (int length = read.take<std::uint16_t>(); length > 0; --length) {
-        text += static_cast<char>(read.take<std::uint16_t>());
-    }
-    EXPECT_EQ(QString::fromStdString(text), loadString(kIdsAboutBox));
 }
 
 // The icon is made from the Qt build's images at build time; its group lists both sizes in

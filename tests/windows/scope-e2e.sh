@@ -3,7 +3,7 @@
 # COM1 and COM2, driven and checked by scope_driver.exe in the same virtual desktop.
 #
 # Usage: scope-e2e.sh PREFIX PORTS_DIR EMULATOR BITS CASE CHIROSCOPE DRIVER ARTIFACTS
-#   CASE: glove_on_com1 | glove_on_com2 | no_glove
+#   CASE: glove_on_com1 | glove_on_com2 | no_glove | plot
 # Screenshots land in ARTIFACTS as CASE-*.png. Exits 77 (skipped) when BITS is 32 and 32-bit
 # programs cannot run here.
 set -euo pipefail
@@ -28,6 +28,7 @@ if [ "${SCOPE_E2E_INSIDE:-}" = 1 ]; then
         no_glove) mode=(message) ;;
         glove_on_com1) mode=(readout "$values") ;;
         glove_on_com2) mode=(readout "$other_values") ;;
+        plot) mode=(plot) ;;
     esac
     status=0
     run_wine "$driver" "${mode[0]}" "$(basename "$chiroscope")" "Z:${work//\//\\}" "${mode[@]:1}" ||
@@ -79,6 +80,7 @@ case $scenario in
     glove_on_com2) start_glove com1 --silent
                    start_glove com2 --instant --values "$other_values" ;;
     no_glove) start_glove com2 --silent ;;
+    plot) start_glove com1 ;;  # moving values at the line's own pace
     *) fail "unknown case $scenario" ;;
 esac
 

@@ -2,9 +2,13 @@
 //
 // Usage: scope_driver readout CHIROSCOPE.EXE ARTIFACTS V1,V2,...,V7
 //        scope_driver message CHIROSCOPE.EXE ARTIFACTS
+//        scope_driver plot CHIROSCOPE.EXE ARTIFACTS
 // readout: the readout window shows the seven values, its controls sit where template 102 puts
 // them, system commands 0x0010 and 0x001F open the About box, and OK ends the program.
 // message: the message box says the glove could not be initialised, and OK ends the program.
+// plot: Ctrl+P in the readout window opens the plot window, which draws the seven traces and
+// stands still while paused (Space); the "Plot..." entry's commands 0x0020 and 0x002F bring
+// the same window back; OK ends the program.
 // Screenshots of each window go to ARTIFACTS as BMP files. Exits 0 when all holds.
 #include <windows.h>
 
@@ -12,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -57,40 +62,54 @@ std::string itemText(HWND dialog, int id) {
     return text;
 }
 
-// Writes what the screen shows of `window` as a 24-bit BMP file.
-void screenshot(HWND window, const std::string& path) {
+// What the screen shows of `window`: 24-bit pixels, bottom row first, rows padded to 4 bytes.
+struct Capture {
+    BITMAPINFOHEADER header{};
+    std::vector<BYTE> pixels;
+};
+
+Capture capture(HWND window) {
     RECT box;
     GetWindowRect(window, &box);
-    const int width = box.right - box.left;
-    const int height = box.bottom - box.top;
+    Capture shot;
+    shot.header.biSize = sizeof shot.header;
+    shot.header.biWidth = box.right - box.left;
+    shot.header.biHeight = box.bottom - box.top;
+    shot.header.biPlanes = 1;
+    shot.header.biBitCount = 24;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader = shot.header;
     void* pixels = nullptr;
     HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, box.left, box.top, SRCCOPY);
+    BitBlt(memory, 0, 0, shot.header.biWidth, shot.header.biHeight, screen, box.left, box.top,
+           SRCCOPY);
     GdiFlush();
-    const DWORD size = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + size;
-    if (FILE* out = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(&file, sizeof file, 1, out);
-        std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
-        std::fwrite(pixels, size, 1, out);
-        std::fclose(out);
-    }
+    const auto size =
+        static_cast<std::size_t>(((shot.header.biWidth * 3 + 3) & ~3) * shot.header.biHeight);
+    shot.pixels.assign(static_cast<BYTE*>(pixels), static_cast<BYTE*>(pixels) + size);
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    return shot;
+}
+
+// Writes what the screen shows of `window` as a 24-bit BMP file.
+void screenshot(HWND window, const std::string& path) {
+    const Capture shot = capture(window);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof shot.header;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(shot.pixels.size());
+    if (FILE* out = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(&file, sizeof file, 1, out);
+        std::fwrite(&shot.header, sizeof shot.header, 1, out);
+        std::fwrite(shot.pixels.data(), shot.pixels.size(), 1, out);
+        std::fclose(out);
+    }
 }
 
 // One control of an extended dialog template.
@@ -302,6 +321,98 @@ int readout(const char* exe, const std::string& artifacts, const std::string& va
     return failures == 0 ? 0 : 1;
 }
 
+// The colours (0xRRGGBB) that a capture shows.
+std::set<unsigned> coloursOf(const Capture& shot) {
+    std::set<unsigned> colours;
+    for (std::size_t i = 0; i + 2 < shot.pixels.size(); i += 3) {
+        colours.insert(static_cast<unsigned>(shot.pixels[i + 2] << 16 | shot.pixels[i + 1] << 8 |
+                                             shot.pixels[i]));
+    }
+    return colours;
+}
+
+// Presses `key` with Ctrl held, as the keyboard would.
+void pressCtrl(WORD key) {
+    INPUT inputs[4] = {};
+    const WORD keys[4] = {VK_CONTROL, key, key, VK_CONTROL};
+    for (int i = 0; i < 4; ++i) {
+        inputs[i].type = INPUT_KEYBOARD;
+        inputs[i].ki.wVk = keys[i];
+        inputs[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+    }
+    SendInput(4, inputs, sizeof inputs[0]);
+}
+
+int countPlotWindows() {
+    int count = 0;
+    for (HWND w = FindWindowExA(nullptr, nullptr, nullptr, "Chiroscope Plot"); w != nullptr;
+         w = FindWindowExA(nullptr, w, nullptr, "Chiroscope Plot")) {
+        ++count;
+    }
+    return count;
+}
+
+int plot(const std::string& artifacts) {
+    // The seven traces' colours (demo/plot_traces.h).
+    const unsigned kColours[] = {0x1F77B4, 0xFF7F0E, 0x2CA02C, 0xD62728,
+                                 0x9467BD, 0x8C564B, 0xBCBD22};
+    HWND readout = findDialog("Chiroscope", 20000);
+    if (readout == nullptr) {
+        std::printf("FAIL: no window named Chiroscope within 20 s\n");
+        return 1;
+    }
+    SetForegroundWindow(readout);
+    Sleep(300);
+    pressCtrl('P');
+    HWND plot = nullptr;
+    check(eventually(
+              [&] {
+                  plot = FindWindowA(nullptr, "Chiroscope Plot");
+                  return plot != nullptr && IsWindowVisible(plot);
+              },
+              5000),
+          "no visible window named Chiroscope Plot after Ctrl+P");
+    if (plot == nullptr) {
+        return 1;
+    }
+    const LONG style = GetWindowLongA(plot, GWL_STYLE);
+    check((style & WS_CAPTION) == WS_CAPTION && (style & WS_THICKFRAME) != 0,
+          "the plot window has no caption or sizing frame");
+    Sleep(2000);  // a couple of seconds of traces
+    screenshot(plot, artifacts + "\\plot-window.bmp");
+    const auto colours = coloursOf(capture(plot));
+    for (unsigned colour : kColours) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "#%06X", colour);
+        check(colours.count(colour) == 1, std::string("the plot shows no ") + hex);
+    }
+
+    // Space: the picture stands still while frames keep arriving, then moves again.
+    PostMessageA(plot, WM_KEYDOWN, VK_SPACE, 0);
+    Sleep(300);
+    const Capture paused = capture(plot);
+    Sleep(500);
+    check(capture(plot).pixels == paused.pixels, "the paused plot changed");
+    PostMessageA(plot, WM_KEYDOWN, VK_SPACE, 0);
+    Sleep(300);
+    check(capture(plot).pixels != paused.pixels, "the plot did not move after the second Space");
+
+    // Closed, then opened again by the entry's commands: the same window, one of it.
+    PostMessageA(plot, WM_CLOSE, 0, 0);
+    check(eventually([&] { return !IsWindowVisible(plot); }, 5000), "the plot did not close");
+    for (WPARAM command : {WPARAM{0x0020}, WPARAM{0x002F}}) {
+        PostMessageA(readout, WM_SYSCOMMAND, command, 0);
+        check(eventually([&] { return IsWindowVisible(plot) != FALSE; }, 5000),
+              "system command " + std::to_string(command) + " did not show the plot");
+        check(countPlotWindows() == 1, "more than one plot window");
+    }
+
+    PostMessageA(readout, WM_COMMAND, IDOK, 0);
+    check(eventually([&] { return !IsWindow(readout) && !IsWindow(plot); }, 5000),
+          "OK did not close the windows");
+    return failures == 0 ? 0 : 1;
+}
+
 int message(const std::string& artifacts) {
     HWND box = findDialog("Chiroscope", 20000);
     if (box == nullptr) {
@@ -330,6 +441,10 @@ int main(int argc, char** argv) {
     if (mode == "message" && argc == 4) {
         return message(argv[3]);
     }
-    std::fprintf(stderr, "usage: scope_driver readout|message CHIROSCOPE.EXE ARTIFACTS [VALUES]\n");
+    if (mode == "plot" && argc == 4) {
+        return plot(argv[3]);
+    }
+    std::fprintf(stderr,
+                 "usage: scope_driver readout|message|plot CHIROSCOPE.EXE ARTIFACTS [VALUES]\n");
     return 2;
 }

@@ -1,0 +1,189 @@
+// The Qt plot window on emulated gloves: the readout's menu entry and Ctrl+P, every frame into
+// the model and onto the screen, pause, a vanished glove, and saving the picture.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFileDialog>
+#include <QImage>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include "chirolink_glove.h"
+#include "glove_emulator.h"
+#include "plot_window.h"
+#include "readout_dialog.h"
+#include "resources.h"
+
+namespace chiroscope {
+namespace {
+
+using chirolink::tools::GloveEmulator;
+
+alignas(8) unsigned char gSample[8] = {};
+unsigned char* sample() {
+    return gSample;
+}
+
+// The pixels of `image` left of `right` (the plot area and its axis, not the legend).
+bool showsColour(const QImage& image, std::uint32_t rgb, int right) {
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < right; ++x) {
+            if ((image.pixel(x, y) & 0xFFFFFF) == rgb) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// A glove at line timing with moving values, opened through the glove API.
+class GloveOnLink {
+public:
+    GloveOnLink() {
+        emulator.setAnimated();
+        EXPECT_EQ(chirolink_open(emulator.path().c_str(), &glove), CHIROLINK_OK);
+    }
+    ~GloveOnLink() { chirolink_close(glove); }
+    GloveOnLink(const GloveOnLink&) = delete;
+    GloveOnLink& operator=(const GloveOnLink&) = delete;
+
+    chirolink_status status() const {
+        chirolink_status status{};
+        chirolink_get_status(glove, &status);
+        return status;
+    }
+
+    GloveEmulator emulator;
+    chirolink_glove* glove = nullptr;
+};
+
+TEST(ReadoutPlotEntry, FollowsAboutAndOpensOnePlotWindowFromMenuAndCtrlP) {
+    ReadoutDialog dialog(&sample);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    const auto actions = dialog.systemMenu()->actions();
+    ASSERT_EQ(actions.size(), 3);  // separator, About, Plot
+    EXPECT_EQ(actions[1]->data().toUInt(), kIdmAboutBox);
+    EXPECT_EQ(actions[2]->data().toUInt(), 0x0020u);
+    EXPECT_EQ(actions[2]->text(), "&Plot...\tCtrl+P");
+
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::ControlModifier);
+    PlotWindow* plot = dialog.plotWindow();
+    ASSERT_NE(plot, nullptr);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(plot));
+    EXPECT_TRUE(plot->isWindow());
+    EXPECT_EQ(plot->windowTitle(), "Chiroscope Plot");
+
+    // Again, by any of the entry's commands, or after closing it: the same window, in front.
+    plot->close();
+    ASSERT_FALSE(plot->isVisible());
+    for (unsigned command : {0x0020u, 0x002Fu}) {
+        dialog.systemCommand(command);
+        EXPECT_EQ(dialog.plotWindow(), plot);
+        EXPECT_TRUE(plot->isVisible());
+    }
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QTest::keyClick(&dialog, Qt::Key_P, Qt::ControlModifier);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(plot));
+    EXPECT_EQ(dialog.findChildren<PlotWindow*>().size(), 1);
+}
+
+TEST(PlotWindow, EveryFrameReachesTheModelAndTheTracesAreDrawn) {
+    GloveOnLink link;
+    PlotWindow window(link.glove);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(1500);
+    const QImage picture = window.grab().toImage();
+    for (const plot::Trace& trace : plot::kTraces) {
+        EXPECT_TRUE(showsColour(picture, trace.rgb, window.scene().plot.right)) << trace.name;
+    }
+    EXPECT_EQ(window.scene().note, "");
+    const int rate = std::stoi(window.scene().rate.text);
+    EXPECT_GT(rate, 120) << window.scene().rate.text;
+    EXPECT_LT(rate, 260) << window.scene().rate.text;
+
+    // The glove goes quiet; by then the model holds every frame the link received.
+    link.emulator.setSilent(true);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const chirolink_status status = link.status();
+            return status.frames > 0 && window.model().frameCount() == status.frames;
+        },
+        3000))
+        << window.model().frameCount() << " in the model, " << link.status().frames << " received";
+    EXPECT_EQ(link.status().missed, 0u);
+}
+
+TEST(PlotWindow, SpacePausesTheDrawingWhileFramesKeepArriving) {
+    GloveOnLink link;
+    PlotWindow window(link.glove);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::qWait(300);
+    QTest::keyClick(&window, Qt::Key_Space);
+    const QImage paused = window.grab().toImage();
+    EXPECT_EQ(window.scene().note, "paused");
+    const std::uint64_t counted = window.model().frameCount();
+    QTest::qWait(500);
+    EXPECT_EQ(window.grab().toImage(), paused);
+    EXPECT_GT(window.model().frameCount(), counted + 50);
+    QTest::keyClick(&window, Qt::Key_Space);
+    QTest::qWait(100);
+    EXPECT_NE(window.grab().toImage(), paused);
+    EXPECT_EQ(window.scene().note, "");
+}
+
+TEST(PlotWindow, AGoneGloveLeavesAGapAndSaysNoFrames) {
+    GloveOnLink link;
+    PlotWindow window(link.glove);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(500);
+    link.emulator.unplug();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            window.grab();
+            return window.scene().note == "no frames";
+        },
+        2000));
+    QTest::qWait(300);
+    link.emulator.plug();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            window.grab();
+            return window.scene().note.empty() && window.scene().traces[0].size() == 2;
+        },
+        5000))
+        << window.scene().note << ", " << window.scene().traces[0].size() << " stretches";
+}
+
+TEST(PlotWindow, CtrlSSavesTheWindowAsPng) {
+    GloveOnLink link;
+    PlotWindow window(link.glove);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::qWait(300);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("plot.png");
+    // The file dialog gets the name typed in and is accepted, as a user would.
+    QTimer::singleShot(200, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(path);
+        dialog->accept();
+    });
+    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+    const QImage saved(path);
+    ASSERT_FALSE(saved.isNull()) << path.toStdString();
+    EXPECT_EQ(saved.size(), window.size() * window.devicePixelRatio());
+    EXPECT_TRUE(showsColour(saved, plot::kTraces[0].rgb, window.scene().plot.right));
+}
+
+}  // namespace
+}  // namespace chiroscope
