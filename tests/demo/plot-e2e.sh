@@ -57,7 +57,7 @@ missing=$(missing_colours "$work/saved.png")
 xdotool windowfocus --sync "$window" key ctrl+p
 sleep 0.5
 [ "$(plot_window | wc -l)" = 1 ] || fail "Ctrl+P again made another plot window"
-[ "$(xdotool getactivewindow)" = "$plot" ] || fail "Ctrl+P again did not bring the plot to the front"
+[ "$(xdotool getwindowfocus)" = "$plot" ] || fail "Ctrl+P again did not bring the plot to the front"
 
 xdotool windowfocus --sync "$window" key Escape
 wait_for 5 bash -c "! kill -0 $pid 2>/dev/null" || fail "chiroscope did not end with its window"

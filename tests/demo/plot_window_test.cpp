@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,10 +41,11 @@ bool showsColour(const QImage& image, std::uint32_t rgb, int right) {
     return false;
 }
 
-// A glove at line timing with moving values, opened through the glove API.
+// A glove at line timing with moving values, opened through the glove API. It sits behind a
+// link that stays when it is unplugged and plugged in again, as a USB adapter's name would.
 class GloveOnLink {
 public:
-    GloveOnLink() {
+    GloveOnLink() : emulator(dir.filePath(QStringLiteral("glove")).toStdString()) {
         emulator.setAnimated();
         EXPECT_EQ(chirolink_open(emulator.path().c_str(), &glove), CHIROLINK_OK);
     }
@@ -57,6 +59,7 @@ public:
         return status;
     }
 
+    QTemporaryDir dir;
     GloveEmulator emulator;
     chirolink_glove* glove = nullptr;
 };
@@ -175,8 +178,11 @@ TEST(PlotWindow, CtrlSSavesTheWindowAsPng) {
     QTimer::singleShot(200, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
-        dialog->selectFile(path);
-        dialog->accept();
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->selectAll();
+        QTest::keyClicks(name, path);
+        QTest::keyClick(name, Qt::Key_Return);
     });
     QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
     const QImage saved(path);
