@@ -1,5 +1,6 @@
 #include "plot_window.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "framework.h"
@@ -47,6 +48,21 @@ void registerClass(HINSTANCE instance, WNDPROC procedure) {
     RegisterClassExA(&windowClass);
 }
 
+// Shrinks and moves `window` as far as needed to lie wholly on the desktop's work area (a small
+// screen, or the task bar, would cut it off otherwise).
+void fitIntoWorkArea(HWND window) {
+    RECT work;
+    RECT frame;
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0) || !GetWindowRect(window, &frame)) {
+        return;
+    }
+    const LONG width = std::min(frame.right - frame.left, work.right - work.left);
+    const LONG height = std::min(frame.bottom - frame.top, work.bottom - work.top);
+    const LONG left = std::max(work.left, std::min(frame.left, work.right - width));
+    const LONG top = std::max(work.top, std::min(frame.top, work.bottom - height));
+    SetWindowPos(window, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 PlotWindow::PlotWindow(chirolink_glove* glove)
@@ -81,6 +97,7 @@ void PlotWindow::show() {
         if (window_ == nullptr) {
             return;
         }
+        fitIntoWorkArea(window_);
         SetTimer(window_, kRedrawTimer, plot::kRedrawPeriodMs, nullptr);
     }
     ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
