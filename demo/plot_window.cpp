@@ -67,21 +67,16 @@ void PlotWindow::timerEvent(QTimerEvent* event) {
 }
 
 void PlotWindow::paintEvent(QPaintEvent*) {
+    ++paintCount_;
     model_.layout(width(), height(), metrics(), scene_);
+    if (background_.size() != size() * devicePixelRatio()) {
+        drawBackground();
+    }
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
-    const QRect plotArea = toQRect(scene_.plot);
-
-    painter.setPen(kGridColour);
-    for (int y : scene_.gridY) {
-        painter.drawLine(plotArea.left(), y, plotArea.right(), y);
-    }
-    for (int x : scene_.tickX) {
-        painter.drawLine(x, plotArea.top(), x, plotArea.bottom());
-    }
+    painter.drawPixmap(0, 0, background_);
 
     painter.save();
-    painter.setClipRect(plotArea);
+    painter.setClipRect(toQRect(scene_.plot));
     for (std::size_t i = 0; i < plot::kTraceCount; ++i) {
         painter.setPen(QPen(colour(plot::kTraces[i].rgb), 1));
         for (const auto& line : scene_.traces[i]) {
@@ -99,15 +94,7 @@ void PlotWindow::paintEvent(QPaintEvent*) {
     painter.restore();
 
     painter.setPen(Qt::black);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(plotArea.adjusted(-1, -1, 0, 0));
-    for (const plot::Label& label : scene_.axisLabels) {
-        drawLabel(painter, label);
-    }
-    for (std::size_t i = 0; i < plot::kTraceCount; ++i) {
-        const plot::LegendEntry& entry = scene_.legend[i];
-        painter.fillRect(toQRect(entry.swatch), colour(plot::kTraces[i].rgb));
-        drawLabel(painter, entry.name);
+    for (const plot::LegendEntry& entry : scene_.legend) {
         drawLabel(painter, entry.value);
     }
     drawLabel(painter, scene_.rate);
@@ -116,6 +103,33 @@ void PlotWindow::paintEvent(QPaintEvent*) {
         painter.fillRect(box, Qt::white);
         painter.drawRect(box.adjusted(0, 0, -1, -1));
         painter.drawText(box, Qt::AlignCenter, QString::fromStdString(scene_.note));
+    }
+}
+
+void PlotWindow::drawBackground() {
+    // What stays until the window's size changes: grid, frame, axis labels, legend names.
+    background_ = QPixmap(size() * devicePixelRatio());
+    background_.setDevicePixelRatio(devicePixelRatio());
+    background_.fill(Qt::white);
+    QPainter painter(&background_);
+    painter.setFont(font());
+    const QRect plotArea = toQRect(scene_.plot);
+    painter.setPen(kGridColour);
+    for (int y : scene_.gridY) {
+        painter.drawLine(plotArea.left(), y, plotArea.right(), y);
+    }
+    for (int x : scene_.tickX) {
+        painter.drawLine(x, plotArea.top(), x, plotArea.bottom());
+    }
+    painter.setPen(Qt::black);
+    painter.drawRect(plotArea.adjusted(-1, -1, 0, 0));
+    for (const plot::Label& label : scene_.axisLabels) {
+        drawLabel(painter, label);
+    }
+    for (std::size_t i = 0; i < plot::kTraceCount; ++i) {
+        const plot::LegendEntry& entry = scene_.legend[i];
+        painter.fillRect(toQRect(entry.swatch), colour(plot::kTraces[i].rgb));
+        drawLabel(painter, entry.name);
     }
 }
 

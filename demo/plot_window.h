@@ -30,6 +30,8 @@ public:
     const plot::Model& model() const { return model_; }
     // What the last paint drew.
     const plot::Scene& scene() const { return scene_; }
+    // Paints so far, for measuring the redraw rate.
+    int paintCount() const { return paintCount_; }
     // Writes `picture` to `path` as PNG; false when it cannot be written.
     static bool savePicture(const QPixmap& picture, const QString& path);
 
@@ -40,13 +42,16 @@ protected:
 
 private:
     void saveAs();
+    void drawBackground();
     plot::TextMetrics metrics() const;
 
     chirolink_glove* glove_;
     plot::Model model_;
     plot::Scene scene_;
-    QPolygon polyline_;  // reused for every trace
+    QPolygon polyline_;   // reused for every trace
+    QPixmap background_;  // the parts that change only with the window's size
     QBasicTimer redrawTimer_;
+    int paintCount_ = 0;
 };
 
 }  // namespace chiroscope
