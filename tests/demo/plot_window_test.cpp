@@ -1,15 +1,11 @@
 // The Qt plot window on emulated gloves: the readout's menu entry and Ctrl+P, every frame into
-// the model and onto the screen, pause, a vanished glove, and saving the picture.
+// the model and onto the screen, pause, and a vanished glove. Saving the picture (Ctrl+S and
+// its file dialog) is tested end to end, in plot-e2e.sh.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QFileDialog>
 #include <QImage>
-#include <QLineEdit>
-#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -17,7 +13,6 @@
 #include "glove_emulator.h"
 #include "plot_window.h"
 #include "readout_dialog.h"
-#include "resources.h"
 
 namespace chiroscope {
 namespace {
@@ -64,16 +59,10 @@ public:
     chirolink_glove* glove = nullptr;
 };
 
-TEST(ReadoutPlotEntry, FollowsAboutAndOpensOnePlotWindowFromMenuAndCtrlP) {
+TEST(ReadoutPlotEntry, CtrlPAndTheEntrysCommandsOpenOnePlotWindow) {
     ReadoutDialog dialog(&sample);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    const auto actions = dialog.systemMenu()->actions();
-    ASSERT_EQ(actions.size(), 3);  // separator, About, Plot
-    EXPECT_EQ(actions[1]->data().toUInt(), kIdmAboutBox);
-    EXPECT_EQ(actions[2]->data().toUInt(), 0x0020u);
-    EXPECT_EQ(actions[2]->text(), "&Plot...\tCtrl+P");
-
     QTest::keyClick(&dialog, Qt::Key_P, Qt::ControlModifier);
     PlotWindow* plot = dialog.plotWindow();
     ASSERT_NE(plot, nullptr);
@@ -164,31 +153,6 @@ TEST(PlotWindow, AGoneGloveLeavesAGapAndSaysNoFrames) {
         },
         5000))
         << window.scene().note << ", " << window.scene().traces[0].size() << " stretches";
-}
-
-TEST(PlotWindow, CtrlSSavesTheWindowAsPng) {
-    GloveOnLink link;
-    PlotWindow window(link.glove);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    QTest::qWait(300);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("plot.png");
-    // The file dialog gets the name typed in and is accepted, as a user would.
-    QTimer::singleShot(200, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        ASSERT_NE(name, nullptr);
-        name->selectAll();
-        QTest::keyClicks(name, path);
-        QTest::keyClick(name, Qt::Key_Return);
-    });
-    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
-    const QImage saved(path);
-    ASSERT_FALSE(saved.isNull()) << path.toStdString();
-    EXPECT_EQ(saved.size(), window.size() * window.devicePixelRatio());
-    EXPECT_TRUE(showsColour(saved, plot::kTraces[0].rgb, window.scene().plot.right));
 }
 
 }  // namespace

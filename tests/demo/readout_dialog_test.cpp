@@ -177,15 +177,17 @@ TEST(ReadoutDialog, MinimisedIconIsCentredRoundingTowardZero) {
 
 // The system menu, shown as the dialog's context menu.
 
-TEST_F(ReadoutDialogTest, SystemMenuEndsWithASeparatorAndTheAboutEntry) {
+TEST_F(ReadoutDialogTest, SystemMenuEndsWithASeparatorTheAboutEntryAndThePlotEntry) {
     QMenu* menu = dialog.systemMenu();
     ASSERT_NE(menu, nullptr);
     const QList<QAction*> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 2);
+    ASSERT_EQ(actions.size(), 3);
     EXPECT_TRUE(actions[0]->isSeparator());
     EXPECT_EQ(actions[1]->text(), "&About Chiroscope...");
     EXPECT_EQ(actions[1]->data().toUInt(), 0x0010u);
     EXPECT_EQ(loadString(kIdsAboutBox), "&About Chiroscope...");
+    EXPECT_EQ(actions[2]->text(), "&Plot...\tCtrl+P");
+    EXPECT_EQ(actions[2]->data().toUInt(), 0x0020u);
 }
 
 TEST(SystemMenu, AnEmptyString101AddsNothing) {
