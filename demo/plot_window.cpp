@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPainter>
+#include <QRegion>
 #include <QStandardPaths>
 #include <QTimerEvent>
 
@@ -61,9 +62,20 @@ void PlotWindow::timerEvent(QTimerEvent* event) {
     }
     // The queue is drained also while hidden or paused: every frame reaches the model.
     plot::feed(glove_, model_);
-    if (!model_.paused()) {
-        update();
+    if (model_.paused()) {
+        return;
     }
+    if (paintCount_ == 0) {
+        update();
+        return;
+    }
+    // Only what moves: the traces, the legend's values and the rate (the note is in the plot).
+    QRegion moving(toQRect(scene_.plot));
+    for (const plot::LegendEntry& entry : scene_.legend) {
+        moving += toQRect(entry.value.box);
+    }
+    moving += toQRect(scene_.rate.box);
+    update(moving);
 }
 
 void PlotWindow::paintEvent(QPaintEvent*) {

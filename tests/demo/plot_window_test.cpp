@@ -97,8 +97,10 @@ TEST(PlotWindow, EveryFrameReachesTheModelAndTheTracesAreDrawn) {
     }
     EXPECT_EQ(window.scene().note, "");
     const int rate = std::stoi(window.scene().rate.text);
-    EXPECT_GT(rate, 120) << window.scene().rate.text;
-    EXPECT_LT(rate, 260) << window.scene().rate.text;
+    // The line carries at most 192 exchanges a second (100 bit times each at 19200 baud); a
+    // loaded machine may see far fewer, but some.
+    EXPECT_GT(rate, 0) << window.scene().rate.text;
+    EXPECT_LE(rate, 192) << window.scene().rate.text;
 
     // The glove goes quiet; by then the model holds every frame the link received.
     link.emulator.setSilent(true);
@@ -122,9 +124,9 @@ TEST(PlotWindow, SpacePausesTheDrawingWhileFramesKeepArriving) {
     const QImage paused = window.grab().toImage();
     EXPECT_EQ(window.scene().note, "paused");
     const std::uint64_t counted = window.model().frameCount();
-    QTest::qWait(500);
+    // Frames keep coming (a tenth of a second's worth and more), the picture stays.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.model().frameCount() >= counted + 20; }, 5000));
     EXPECT_EQ(window.grab().toImage(), paused);
-    EXPECT_GT(window.model().frameCount(), counted + 50);
     QTest::keyClick(&window, Qt::Key_Space);
     QTest::qWait(100);
     EXPECT_NE(window.grab().toImage(), paused);
