@@ -155,11 +155,16 @@ void Model::layout(int width, int height, const TextMetrics& metrics, Scene& sce
     const double xScale = (plot.width() - 1) / kWindowS;
     const double yScale = (plot.height() - 1) / static_cast<double>(kMaxValue);
     auto xOf = [&](double time) {
-        return plot.left + static_cast<int>(std::lround((time - start) * xScale));
+        return plot.left + static_cast<int>(std::floor((time - start) * xScale + 0.5));
     };
     auto yOf = [&](int value) {
         return plot.top + static_cast<int>(std::lround((kMaxValue - value) * yScale));
     };
+    // Every frame's seven values go through this: one lookup each instead of arithmetic.
+    std::array<int, kMaxValue + 1> yOfValue{};
+    for (int value = 0; value <= kMaxValue; ++value) {
+        yOfValue[static_cast<std::size_t>(value)] = yOf(value);
+    }
 
     scene.gridY.clear();
     for (int value : kGridValues) {
@@ -206,7 +211,7 @@ void Model::layout(int width, int height, const TextMetrics& metrics, Scene& sce
                 if (!joined) {
                     builders[i]->startLine();
                 }
-                builders[i]->add(x, yOf(it->values[i]));
+                builders[i]->add(x, yOfValue[it->values[i]]);
             }
             previous = &*it;
         }

@@ -90,7 +90,8 @@ void PlotWindow::paintEvent(QPaintEvent*) {
     painter.save();
     painter.setClipRect(toQRect(scene_.plot));
     for (std::size_t i = 0; i < plot::kTraceCount; ++i) {
-        painter.setPen(QPen(colour(plot::kTraces[i].rgb), 1));
+        // Width 0: the one-pixel cosmetic pen, which the raster engine draws without stroking.
+        painter.setPen(QPen(colour(plot::kTraces[i].rgb), 0));
         for (const auto& line : scene_.traces[i]) {
             polyline_.resize(static_cast<int>(line.size()));
             for (std::size_t p = 0; p < line.size(); ++p) {
