@@ -99,6 +99,77 @@ void parseOsc(std::string_view text, Options& options) {
     options.oscPort = port;
 }
 
+// The arguments after the command's name; the mistakes it throws do not name the command.
+void parseArguments(int argc, const char* const* argv, Options& options) {
+    const Command command = *options.command;
+    auto allowed = [&](std::string_view option, bool ok) {
+        if (!ok) {
+            throw UsageError{std::string(option) + " does not apply here (see chirolink " +
+                             commandName(command) + " --help)"};
+        }
+    };
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&]() -> std::string_view {
+            if (i + 1 >= argc) {
+                throw UsageError{std::string(arg) + ": missing value"};
+            }
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return;
+        } else if (arg == "-o" || arg == "--output") {
+            allowed(arg, command == Command::record);
+            options.output = value();
+            if (options.output.empty()) {
+                throw UsageError{"-o: empty file name"};
+            }
+        } else if (arg == "--force") {
+            allowed(arg, command == Command::record);
+            options.force = true;
+        } else if (arg == "--duration") {
+            allowed(arg, command != Command::info);
+            options.duration = parseDuration(value());
+        } else if (arg == "--osc") {
+            allowed(arg, command == Command::stream);
+            parseOsc(value(), options);
+        } else if (arg == "--osc-format") {
+            allowed(arg, command == Command::stream);
+            const std::string_view format = value();
+            if (format == "frame" || format == "float") {
+                options.oscFormat = format == "frame" ? OscFormat::frame : OscFormat::float32;
+            } else {
+                throw UsageError{"--osc-format: expected frame or float, got '" +
+                                 std::string(format) + "'"};
+            }
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            throw UsageError{"unknown option '" + std::string(arg) + "'"};
+        } else {
+            options.ports.emplace_back(arg);
+        }
+    }
+    if (options.ports.empty()) {
+        throw UsageError{"no port given"};
+    }
+    for (std::size_t i = 1; i < options.ports.size(); ++i) {
+        for (std::size_t j = 0; j < i; ++j) {
+            if (options.ports[i] == options.ports[j]) {
+                throw UsageError{"port '" + options.ports[i] + "' given twice"};
+            }
+        }
+    }
+    if (command == Command::info && options.ports.size() != 1) {
+        throw UsageError{"takes exactly one port"};
+    }
+    if (command == Command::record && options.output.empty()) {
+        throw UsageError{"-o FILE.csv is required"};
+    }
+    if (command == Command::stream && options.oscHost.empty()) {
+        throw UsageError{"--osc HOST:PORT is required"};
+    }
+}
+
 }  // namespace
 
 const char* commandName(Command command) {
@@ -151,81 +222,11 @@ Options parseOptions(int argc, const char* const* argv) {
         throw UsageError{"unknown command '" + std::string(first) +
                          "' (show, record, stream or info; see chirolink --help)"};
     }
-    const Command command = *options.command;
-    const std::string prefix = std::string(commandName(command)) + ": ";
-    auto allowed = [&](std::string_view option, bool ok) {
-        if (!ok) {
-            throw UsageError{prefix + std::string(option) + " does not apply here (see chirolink " +
-                             commandName(command) + " --help)"};
-        }
-    };
-    for (int i = 2; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&]() -> std::string_view {
-            if (i + 1 >= argc) {
-                throw UsageError{prefix + std::string(arg) + ": missing value"};
-            }
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            return options;
-        } else if (arg == "-o" || arg == "--output") {
-            allowed(arg, command == Command::record);
-            options.output = value();
-            if (options.output.empty()) {
-                throw UsageError{prefix + "-o: empty file name"};
-            }
-        } else if (arg == "--force") {
-            allowed(arg, command == Command::record);
-            options.force = true;
-        } else if (arg == "--duration") {
-            allowed(arg, command != Command::info);
-            try {
-                options.duration = parseDuration(value());
-            } catch (const UsageError& e) {
-                throw UsageError{prefix + e.what};
-            }
-        } else if (arg == "--osc") {
-            allowed(arg, command == Command::stream);
-            try {
-                parseOsc(value(), options);
-            } catch (const UsageError& e) {
-                throw UsageError{prefix + e.what};
-            }
-        } else if (arg == "--osc-format") {
-            allowed(arg, command == Command::stream);
-            const std::string_view format = value();
-            if (format == "frame" || format == "float") {
-                options.oscFormat = format == "frame" ? OscFormat::frame : OscFormat::float32;
-            } else {
-                throw UsageError{prefix + "--osc-format: expected frame or float, got '" +
-                                 std::string(format) + "'"};
-            }
-        } else if (arg.size() > 1 && arg.front() == '-') {
-            throw UsageError{prefix + "unknown option '" + std::string(arg) + "'"};
-        } else {
-            options.ports.emplace_back(arg);
-        }
-    }
-    if (options.ports.empty()) {
-        throw UsageError{prefix + "no port given"};
-    }
-    for (std::size_t i = 1; i < options.ports.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (options.ports[i] == options.ports[j]) {
-                throw UsageError{prefix + "port '" + options.ports[i] + "' given twice"};
-            }
-        }
-    }
-    if (command == Command::info && options.ports.size() != 1) {
-        throw UsageError{prefix + "takes exactly one port"};
-    }
-    if (command == Command::record && options.output.empty()) {
-        throw UsageError{prefix + "-o FILE.csv is required"};
-    }
-    if (command == Command::stream && options.oscHost.empty()) {
-        throw UsageError{prefix + "--osc HOST:PORT is required"};
+    try {
+        parseArguments(argc, argv, options);
+    } catch (const UsageError& e) {
+        // Every mistake past the command's name is about that command.
+        throw UsageError{std::string(commandName(*options.command)) + ": " + e.what};
     }
     return options;
 }
