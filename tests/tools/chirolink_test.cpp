@@ -133,6 +133,13 @@ TEST(Chirolink, HelpForTheProgramAndEachCommand) {
     }
 }
 
+TEST(Chirolink, VersionIsTheProjectVersion) {
+    const auto run = chirolink({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "chirolink " CHIROLINK_VERSION "\n");
+    EXPECT_EQ(run.err, "");
+}
+
 TEST(Chirolink, CommandLineMistakesExitTwoBeforeAnyPortIsOpened) {
     GloveEmulator glove;
     glove.setInstant(true);

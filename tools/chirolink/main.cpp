@@ -17,6 +17,10 @@ int main(int argc, char** argv) {
         complain(e.what);
         return 2;
     }
+    if (options.version) {
+        std::puts("chirolink " CHIROLINK_VERSION);
+        return 0;
+    }
     if (options.help) {
         std::fputs(usageText(options.command), stdout);
         return 0;

@@ -21,8 +21,8 @@ constexpr const char* kProgramUsage =
     "                                        every frame as an OSC message over UDP\n"
     "  info PORT                             check one port: handshake, 2 s of frames\n"
     "\n"
-    "'chirolink COMMAND --help' tells more. Exit status: 0 done, 1 a port, glove or file\n"
-    "failed, 2 a mistake on the command line.\n";
+    "'chirolink COMMAND --help' tells more, 'chirolink --version' the version. Exit status:\n"
+    "0 done, 1 a port, glove or file failed, 2 a mistake on the command line.\n";
 
 constexpr const char* kShowUsage =
     "usage: chirolink show PORT... [--duration SECONDS]\n"
@@ -211,6 +211,10 @@ Options parseOptions(int argc, const char* const* argv) {
     const std::string_view first = argv[1];
     if (first == "--help" || first == "-h" || first == "help") {
         options.help = true;
+        return options;
+    }
+    if (first == "--version") {
+        options.version = true;
         return options;
     }
     for (const auto command : {Command::show, Command::record, Command::stream, Command::info}) {

@@ -13,7 +13,7 @@ enum class Command { show, record, stream, info };
 enum class OscFormat { frame, float32 };
 
 struct Options {
-    std::optional<Command> command;  // none with `chirolink --help`
+    std::optional<Command> command;  // none with `chirolink --help` or `--version`
     std::vector<std::string> ports;
     std::string output;              // record: -o FILE.csv
     bool force = false;              // record: overwrite FILE.csv
@@ -21,6 +21,7 @@ struct Options {
     std::string oscHost, oscPort;    // stream: --osc HOST:PORT
     OscFormat oscFormat = OscFormat::frame;
     bool help = false;
+    bool version = false;
 };
 
 // A mistake on the command line; `what` is one line without the program's name.
