@@ -115,6 +115,16 @@ std::map<std::string, std::vector<Row>> byGlove(const std::vector<Row>& rows) {
     return gloves;
 }
 
+// The frame count of the last progress line ("chirolink: record 2.0 s, 758 frames, ...").
+long long lastProgressFrames(const std::string& err) {
+    const auto at = err.rfind(" frames, ");
+    if (at == std::string::npos) {
+        ADD_FAILURE() << "no progress line in:\n" << err;
+        return -1;
+    }
+    return std::stoll(err.substr(err.rfind(", ", at) + 2));
+}
+
 std::vector<int> valuesOf(const Row& row) {
     return {row.bytes.begin(), row.bytes.begin() + 7};
 }
@@ -291,7 +301,11 @@ TEST(Chirolink, RecordStoppedByAFullFileKeepsWholeRowsAndFails) {
         << run.err;
     const auto text = readFile(file);
     EXPECT_LE(text.size(), 40u * 512);
-    EXPECT_GT(parseCsv(text).size(), 20u);
+    const auto rows = parseCsv(text);
+    EXPECT_GT(rows.size(), 20u);
+    EXPECT_EQ(lastProgressFrames(run.err), static_cast<long long>(rows.size()))
+        << "the frames reported are the rows written:\n"
+        << run.err;
     ::unlink(file.c_str());
 }
 

@@ -133,17 +133,21 @@ int record(const Options& options, StopSignals& stop) {
         return 1;
     }
     std::string error = file.begin();
-    std::uint64_t recorded = 0;
+    std::uint64_t recorded = 0;  // rows that reached the file
     std::string rows;
     auto writeWaiting = [&] {
+        std::uint64_t count = 0;
         for (std::size_t i = 0; i < queues.size(); ++i) {
             while (const auto frame = queues[i]->next(milliseconds(0))) {
                 appendRow(rows, names[i], *frame);
-                ++recorded;
+                ++count;
             }
         }
         if (error.empty() && !rows.empty()) {
             error = file.write(rows);
+            if (error.empty()) {
+                recorded += count;
+            }
         }
         rows.clear();
     };
