@@ -259,7 +259,7 @@ TEST(Chirolink, RecordsTwoGlovesAtOnceFrameByFrame) {
 // ended, and those bytes may still arrive when the next run says hello.
 TEST(Chirolink, RecordEndsCleanlyOnASignalAndKeepsTheFileUnlessForced) {
     const auto file = uniqueLinkPath("signal") + ".csv";
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         GloveEmulator glove;
         ::unlink(file.c_str());
         Process record(CHIROLINK_PROGRAM, {"record", glove.path(), "-o", file});

@@ -30,7 +30,7 @@ constexpr const char* kShowUsage =
     "Shows each glove's seven values as numbers and bars, its frames per second, checksum\n"
     "errors, lost replies and the time since its last frame, redrawn in place 20 times a\n"
     "second. When standard output is not a terminal, prints one plain line per glove each\n"
-    "second instead. Runs until Ctrl+C, SIGTERM or the end of --duration.\n";
+    "second instead. Runs until Ctrl+C, SIGTERM, SIGHUP or the end of --duration.\n";
 
 constexpr const char* kRecordUsage =
     "usage: chirolink record PORT... -o FILE.csv [--duration SECONDS] [--force]\n"
@@ -40,7 +40,8 @@ constexpr const char* kRecordUsage =
     "  checksum,checksum_ok\n"
     "glove is the port as given, sequence counts the glove's frames from 1, monotonic_s is the\n"
     "arrival of the frame's last byte on the monotonic clock, wall_time the same moment in UTC.\n"
-    "Runs until Ctrl+C, SIGTERM or the end of --duration; the file then ends with whole rows.\n"
+    "Runs until Ctrl+C, SIGTERM, SIGHUP or the end of --duration; the file then ends with\n"
+    "whole rows.\n"
     "\n"
     "  -o, --output FILE.csv   the file to write; an existing one only with --force\n"
     "  --duration SECONDS      stop after this long\n"
@@ -60,7 +61,8 @@ constexpr const char* kStreamUsage =
     "    /chirolink/N/values  fffffff     the seven values scaled to 0..1\n"
     "    /chirolink/N/state   s           \"running\" or \"reopening\", when it changes\n"
     "Messages that cannot be sent are counted on standard error once a second; when none at\n"
-    "all could be sent, the exit status is 1. Runs until Ctrl+C, SIGTERM or --duration.\n";
+    "all could be sent, the exit status is 1. Runs until Ctrl+C, SIGTERM, SIGHUP or the end\n"
+    "of --duration.\n";
 
 constexpr const char* kInfoUsage =
     "usage: chirolink info PORT\n"

@@ -16,6 +16,7 @@ StopSignals::StopSignals() {
     sigemptyset(&set_);
     sigaddset(&set_, SIGINT);
     sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGHUP);  // the terminal or the ssh session went away
     pthread_sigmask(SIG_BLOCK, &set_, nullptr);
 }
 
