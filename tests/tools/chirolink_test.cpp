@@ -309,6 +309,23 @@ TEST(Chirolink, RecordStoppedByAFullFileKeepsWholeRowsAndFails) {
     ::unlink(file.c_str());
 }
 
+TEST(Chirolink, RecordWritesToStandardOutputThroughAPipe) {
+    const auto dir = uniqueLinkPath("stdout");
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    for (const std::string output : {"-", "/dev/stdout"}) {
+        GloveEmulator glove;
+        const auto run = runToEnd("/bin/sh", {"-c", "cd \"$0\" && exec \"$@\"", dir,
+                                              CHIROLINK_PROGRAM, "record", glove.path(), "-o",
+                                              output, "--duration", "1"});
+        EXPECT_EQ(run.status, 0) << output << ": " << run.err;
+        const auto rows = parseCsv(run.out);
+        EXPECT_GT(rows.size(), 50u) << output;  // about 190 at line timing
+        EXPECT_EQ(byGlove(rows).size(), 1u) << output;
+        EXPECT_EQ(lastProgressFrames(run.err), static_cast<long long>(rows.size())) << run.err;
+    }
+    EXPECT_EQ(::rmdir(dir.c_str()), 0) << "a file was left in the working directory";
+}
+
 // Collects what a liblo server receives.
 struct OscMessage {
     std::string path, types;

@@ -1,10 +1,12 @@
 #include "csv.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -53,25 +55,43 @@ CsvFile::~CsvFile() {
     }
 }
 
+std::string CsvFile::failure(int error) const {
+    return name_ + ": " + std::strerror(error);
+}
+
 std::string CsvFile::open(const std::string& path, bool overwrite) {
     path_ = path;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    created_ = fd_ >= 0;
-    if (fd_ < 0 && errno == EEXIST && overwrite) {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    name_ = path == "-" ? "standard output" : path;
+    if (path == "-") {
+        fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    } else {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created_ = fd_ >= 0;
+        struct stat st {};
+        // A pipe or a device (/dev/stdout, a FIFO) holds no rows that --force would protect.
+        if (fd_ < 0 && errno == EEXIST && ::stat(path.c_str(), &st) == 0 &&
+            (overwrite || !S_ISREG(st.st_mode))) {
+            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        } else if (fd_ < 0 && errno == EEXIST) {
+            return path + ": file exists (--force overwrites it)";
+        }
     }
-    if (fd_ >= 0) {
-        return {};
+    if (fd_ < 0) {
+        return failure(errno);
     }
-    if (errno == EEXIST) {
-        return path + ": file exists (--force overwrites it)";
+    struct stat st {};
+    stream_ = path == "-" || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode);
+    if (stream_) {
+        // A reader that goes away (record -o - | head) fails the write with EPIPE instead of
+        // killing the program before it has stopped the gloves.
+        std::signal(SIGPIPE, SIG_IGN);
     }
-    return path + ": " + std::strerror(errno);
+    return {};
 }
 
 std::string CsvFile::begin() {
-    if (::ftruncate(fd_, 0) != 0) {
-        return path_ + ": " + std::strerror(errno);
+    if (!stream_ && ::ftruncate(fd_, 0) != 0) {
+        return failure(errno);
     }
     size_ = 0;
     return write(std::string(kCsvHeader));
@@ -80,16 +100,20 @@ std::string CsvFile::begin() {
 std::string CsvFile::write(const std::string& rows) {
     std::size_t done = 0;
     while (done < rows.size()) {
-        const auto n = ::pwrite(fd_, rows.data() + done, rows.size() - done,
-                                static_cast<off_t>(size_ + static_cast<long long>(done)));
+        const auto left = rows.size() - done;
+        const auto n = stream_ ? ::write(fd_, rows.data() + done, left)
+                               : ::pwrite(fd_, rows.data() + done, left,
+                                          static_cast<off_t>(size_ + static_cast<long long>(done)));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             const int error = n < 0 ? errno : ENOSPC;
-            // Whatever part of the rows made it would end the file in half a row.
-            [[maybe_unused]] const int cut = ::ftruncate(fd_, static_cast<off_t>(size_));
-            return path_ + ": " + std::strerror(error);
+            if (!stream_) {
+                // Whatever part of the rows made it would end the file in half a row.
+                [[maybe_unused]] const int cut = ::ftruncate(fd_, static_cast<off_t>(size_));
+            }
+            return failure(error);
         }
         done += static_cast<std::size_t>(n);
     }
@@ -99,11 +123,11 @@ std::string CsvFile::write(const std::string& rows) {
 
 std::string CsvFile::close() {
     std::string error;
-    if (::fdatasync(fd_) != 0 && errno != EINVAL) {
-        error = path_ + ": " + std::strerror(errno);
+    if (!stream_ && ::fdatasync(fd_) != 0 && errno != EINVAL) {
+        error = failure(errno);
     }
     if (::close(fd_) != 0 && error.empty()) {
-        error = path_ + ": " + std::strerror(errno);
+        error = failure(errno);
     }
     fd_ = -1;
     return error;

@@ -18,8 +18,9 @@ std::string csvField(std::string_view text);
 // Appends one row: `glove` as csvField made it, then the frame.
 void appendRow(std::string& out, std::string_view glove, const StampedFrame& frame);
 
-// A recording on disk that only ever ends with a whole row: rows are collected in memory and
-// written in one write() each time, and a write that fails half-way is cut back.
+// A recording that only ever ends with a whole row: rows are collected in memory and written
+// in one write() each time. In a regular file a write that fails half-way is cut back; "-"
+// (standard output), a pipe or a device is written as a stream, from where it stands.
 class CsvFile {
 public:
     CsvFile() = default;
@@ -27,10 +28,10 @@ public:
     CsvFile(const CsvFile&) = delete;
     CsvFile& operator=(const CsvFile&) = delete;
 
-    // Opens `path` for writing without touching what it holds; an existing file only when
-    // `overwrite`. Gives an error text, empty on success.
+    // Opens `path` ("-": standard output) for writing without touching what it holds; an
+    // existing regular file only when `overwrite`. Gives an error text, empty on success.
     std::string open(const std::string& path, bool overwrite);
-    // Empties the file and writes the header row.
+    // Empties a regular file, then writes the header row.
     std::string begin();
     // Writes `rows` (whole rows) at the end. Gives an error text, empty on success.
     std::string write(const std::string& rows);
@@ -40,9 +41,13 @@ public:
     void discard();
 
 private:
+    std::string failure(int error) const;
+
     std::string path_;
+    std::string name_;  // for messages: the path, or "standard output"
     int fd_ = -1;
     bool created_ = false;
+    bool stream_ = false;  // not a regular file: written in order, never cut back
     long long size_ = 0;
 };
 

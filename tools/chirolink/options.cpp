@@ -43,7 +43,8 @@ constexpr const char* kRecordUsage =
     "Runs until Ctrl+C, SIGTERM, SIGHUP or the end of --duration; the file then ends with\n"
     "whole rows.\n"
     "\n"
-    "  -o, --output FILE.csv   the file to write; an existing one only with --force\n"
+    "  -o, --output FILE.csv   the file to write ('-': standard output); an existing file\n"
+    "                          only with --force\n"
     "  --duration SECONDS      stop after this long\n"
     "  --force                 overwrite FILE.csv\n";
 
