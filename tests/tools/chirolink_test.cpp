@@ -228,7 +228,7 @@ TEST(Chirolink, InfoReportsTheGloveTheLineAndTheRate) {
     EXPECT_LT(rate, 200.0);
 }
 
-TEST(Chirolink, RecordsTwoGlovesAtOnceFrameByFrame) {
+TEST(Chirolink, RecordsTwoGlovesAtOnceFrameByFrameInTimeOrder) {
     GloveEmulator left;
     left.setFixedValues(kLeft);
     GloveEmulator right;  // animated, every fifth checksum wrong
@@ -237,7 +237,13 @@ TEST(Chirolink, RecordsTwoGlovesAtOnceFrameByFrame) {
     const auto run =
         chirolink({"record", left.path(), right.path(), "-o", file, "--duration", "1.5"});
     EXPECT_EQ(run.status, 0) << run.err;
-    auto gloves = byGlove(parseCsv(readFile(file)));
+    const auto all = parseCsv(readFile(file));
+    std::size_t backwards = 0;
+    for (std::size_t i = 1; i < all.size(); ++i) {
+        backwards += all[i].monotonic < all[i - 1].monotonic ? 1 : 0;
+    }
+    EXPECT_EQ(backwards, 0u) << "rows whose time is before the row above";
+    auto gloves = byGlove(all);
     ASSERT_EQ(gloves.size(), 2u);
     const auto& l = gloves[left.path()];
     const auto& r = gloves[right.path()];

@@ -9,6 +9,7 @@
 #include "csv.h"
 #include "osc.h"
 #include "platform/platform.h"
+#include "recorder.h"
 #include "view.h"
 
 namespace chirolink::cli {
@@ -119,47 +120,21 @@ int record(const Options& options, StopSignals& stop) {
         return 1;
     }
     auto gloves = glovesOn(options.ports);
-    // Subscribed before the links start, so that every frame from the first one on is kept.
-    // This thread empties the queues four times a second: no wake-up per frame, and 20 s of
-    // frames per glove to spare when the disk is slow.
-    std::vector<std::shared_ptr<FrameQueue>> queues;
-    std::vector<std::string> names;
-    for (const auto& glove : gloves) {
-        queues.push_back(glove.link->subscribe(4096));
-        names.push_back(csvField(glove.port));
-    }
+    Recorder recorder(gloves, file);
     if (!startAll(gloves)) {
         file.discard();
         return 1;
     }
     std::string error = file.begin();
-    std::uint64_t recorded = 0;  // rows that reached the file
-    std::string rows;
-    auto writeWaiting = [&] {
-        std::uint64_t count = 0;
-        for (std::size_t i = 0; i < queues.size(); ++i) {
-            while (const auto frame = queues[i]->next(milliseconds(0))) {
-                appendRow(rows, names[i], *frame);
-                ++count;
-            }
-        }
-        if (error.empty() && !rows.empty()) {
-            error = file.write(rows);
-            if (error.empty()) {
-                recorded += count;
-            }
-        }
-        rows.clear();
-    };
     ProgressLine progress("record");
     auto report = [&] {
         const auto sum = totals(gloves);
-        progress.update(Clock::now(), recorded, sum.badChecksums + sum.lostReplies);
+        progress.update(Clock::now(), recorder.written(), sum.badChecksums + sum.lostReplies);
     };
     const auto deadline = deadlineOf(options, Clock::now());
     auto nextReport = Clock::now() + progress.interval();
     while (error.empty() && carryOn(stop, milliseconds(250), deadline)) {
-        writeWaiting();
+        error = recorder.write(false);
         if (Clock::now() >= nextReport) {
             nextReport += progress.interval();
             report();
@@ -168,7 +143,9 @@ int record(const Options& options, StopSignals& stop) {
     for (auto& glove : gloves) {
         glove.link->stop();
     }
-    writeWaiting();
+    if (error.empty()) {
+        error = recorder.write(true);
+    }
     report();
     progress.finish();
     if (const auto closing = file.close(); error.empty()) {

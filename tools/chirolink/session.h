@@ -21,8 +21,8 @@ using Clock = std::chrono::steady_clock;
 // "chirolink: " and one line on standard error.
 void complain(const std::string& line);
 
-// SIGINT, SIGTERM and SIGHUP, blocked in every thread (construct before any thread starts) and taken
-// here, so that a command ends its work in order instead of dying half-way.
+// SIGINT, SIGTERM and SIGHUP, blocked in every thread (construct before any thread starts) and
+// taken here, so that a command ends its work in order instead of dying half-way.
 class StopSignals {
 public:
     StopSignals();
