@@ -115,14 +115,20 @@ std::map<std::string, std::vector<Row>> byGlove(const std::vector<Row>& rows) {
     return gloves;
 }
 
-// The frame count of the last progress line ("chirolink: record 2.0 s, 758 frames, ...").
-long long lastProgressFrames(const std::string& err) {
-    const auto at = err.rfind(" frames, ");
+// A count of the last progress line ("chirolink: record 2.0 s, 758 frames, ..."): what = "frames".
+long long lastProgress(const std::string& err, const std::string& what) {
+    const auto start = err.rfind("chirolink: record ");
+    const auto line =
+        start == std::string::npos ? "" : err.substr(start, err.find('\n', start) - start);
+    const auto at = line.find(" " + what);
     if (at == std::string::npos) {
-        ADD_FAILURE() << "no progress line in:\n" << err;
+        ADD_FAILURE() << "no '" << what << "' in the last progress line of:\n" << err;
         return -1;
     }
-    return std::stoll(err.substr(err.rfind(", ", at) + 2));
+    return std::stoll(line.substr(line.rfind(", ", at) + 2));
+}
+long long lastProgressFrames(const std::string& err) {
+    return lastProgress(err, "frames");
 }
 
 std::vector<int> valuesOf(const Row& row) {
@@ -320,9 +326,9 @@ TEST(Chirolink, RecordWritesToStandardOutputThroughAPipe) {
     ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
     for (const std::string output : {"-", "/dev/stdout"}) {
         GloveEmulator glove;
-        const auto run = runToEnd("/bin/sh", {"-c", "cd \"$0\" && exec \"$@\"", dir,
-                                              CHIROLINK_PROGRAM, "record", glove.path(), "-o",
-                                              output, "--duration", "1"});
+        const auto run =
+            runToEnd("/bin/sh", {"-c", "cd \"$0\" && exec \"$@\"", dir, CHIROLINK_PROGRAM, "record",
+                                 glove.path(), "-o", output, "--duration", "1"});
         EXPECT_EQ(run.status, 0) << output << ": " << run.err;
         const auto rows = parseCsv(run.out);
         EXPECT_GT(rows.size(), 50u) << output;  // about 190 at line timing
@@ -330,6 +336,38 @@ TEST(Chirolink, RecordWritesToStandardOutputThroughAPipe) {
         EXPECT_EQ(lastProgressFrames(run.err), static_cast<long long>(rows.size())) << run.err;
     }
     EXPECT_EQ(::rmdir(dir.c_str()), 0) << "a file was left in the working directory";
+}
+
+TEST(Chirolink, RecordCountsTheFramesItFellBehindOn) {
+    GloveEmulator glove;
+    glove.setInstant(true);  // thousands of frames a second
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    Process record(CHIROLINK_PROGRAM, {"record", glove.path(), "-o", "-"}, out[1]);
+    ::close(out[1]);
+    // Nobody reads the rows: the pipe fills, the writing thread blocks and the glove's queue of
+    // 4096 frames runs over.
+    EXPECT_TRUE(glove.waitForFrames(12000, 60s)) << glove.framesSent();
+    std::string rows;
+    char buffer[65536];
+    bool signalled = false;
+    for (ssize_t n = 0; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+        rows.append(buffer, static_cast<std::size_t>(n));
+        if (!signalled && rows.size() > 1000000) {
+            record.signal(SIGINT);
+            signalled = true;
+        }
+    }
+    ::close(out[0]);
+    EXPECT_EQ(record.wait(10s), 0) << record.err();
+    const auto parsed = parseCsv(rows);
+    ASSERT_FALSE(parsed.empty());
+    const auto missed = lastProgress(record.err(), "missed");
+    EXPECT_GT(missed, 0) << record.err();
+    // Every frame up to the last is either a row or counted as missed.
+    EXPECT_EQ(static_cast<long long>(parsed.back().sequence),
+              static_cast<long long>(parsed.size()) + missed)
+        << record.err();
 }
 
 // Collects what a liblo server receives.

@@ -129,7 +129,8 @@ int record(const Options& options, StopSignals& stop) {
     ProgressLine progress("record");
     auto report = [&] {
         const auto sum = totals(gloves);
-        progress.update(Clock::now(), recorder.written(), sum.badChecksums + sum.lostReplies);
+        progress.update(Clock::now(), recorder.written(), sum.badChecksums + sum.lostReplies,
+                        recorder.missed());
     };
     const auto deadline = deadlineOf(options, Clock::now());
     auto nextReport = Clock::now() + progress.interval();

@@ -21,6 +21,14 @@ Recorder::Recorder(std::vector<Glove>& gloves, CsvFile& file) : file_(file) {
     }
 }
 
+std::uint64_t Recorder::missed() const {
+    std::uint64_t sum = 0;
+    for (const auto& source : sources_) {
+        sum += source.queue->missed();
+    }
+    return sum;
+}
+
 std::string Recorder::write(bool everything) {
     const auto now = Clock::now();
     for (auto& source : sources_) {

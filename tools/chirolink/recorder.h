@@ -25,6 +25,8 @@ public:
 
     // Rows written so far.
     std::uint64_t written() const { return written_; }
+    // Frames dropped so far because this thread fell too far behind a glove.
+    std::uint64_t missed() const;
 
 private:
     struct Source {

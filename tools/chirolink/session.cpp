@@ -91,13 +91,18 @@ Clock::duration ProgressLine::interval() const {
     return terminal_ ? std::chrono::milliseconds(250) : std::chrono::seconds(1);
 }
 
-void ProgressLine::update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors) {
+void ProgressLine::update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors,
+                          std::optional<std::uint64_t> missed) {
     const double elapsed = std::chrono::duration<double>(now - started_).count();
     const double rate = elapsed > 0 ? static_cast<double>(frames) / elapsed : 0.0;
-    std::fprintf(stderr, "%schirolink: %s %s s, %llu frames, %s/s, %llu errors%s",
-                 terminal_ ? "\r" : "", command_.c_str(), formatSeconds(elapsed).c_str(),
-                 static_cast<unsigned long long>(frames), formatSeconds(rate).c_str(),
-                 static_cast<unsigned long long>(errors), terminal_ ? "\x1b[K" : "\n");
+    std::string line = "chirolink: " + command_ + " " + formatSeconds(elapsed) + " s, " +
+                       std::to_string(frames) + " frames, " + formatSeconds(rate) + "/s, " +
+                       std::to_string(errors) + " errors";
+    if (missed) {
+        line += ", " + std::to_string(*missed) + " missed";
+    }
+    std::fprintf(stderr, "%s%s%s", terminal_ ? "\r" : "", line.c_str(),
+                 terminal_ ? "\x1b[K" : "\n");
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,7 +65,9 @@ public:
     explicit ProgressLine(std::string command);
     // How long to wait before the next update.
     Clock::duration interval() const;
-    void update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors);
+    // `missed`: frames dropped because the reader fell behind, when the command counts them.
+    void update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors,
+                std::optional<std::uint64_t> missed = std::nullopt);
     // Ends the line on a terminal.
     void finish();
 
