@@ -370,6 +370,62 @@ TEST(Chirolink, RecordCountsTheFramesItFellBehindOn) {
         << record.err();
 }
 
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+TEST(Chirolink, RecordSaysWhenAGloveIsGoneAndBackAndSumsUpEachGlove) {
+    GloveEmulator left;
+    GloveEmulator right(uniqueLinkPath("unplugged"));
+    const auto file = uniqueLinkPath("gone") + ".csv";
+    Process record(CHIROLINK_PROGRAM,
+                   {"record", left.path(), right.path(), "-o", file, "--duration", "5"});
+    ASSERT_TRUE(right.waitForFrames(20, 10s));
+    std::this_thread::sleep_for(500ms);
+    right.unplug();
+    std::this_thread::sleep_for(1500ms);
+    right.plug();
+    EXPECT_EQ(record.wait(20s), 0) << record.err();
+    const auto& err = record.err();
+    auto gloves = byGlove(parseCsv(readFile(file)));
+    ASSERT_EQ(gloves.size(), 2u);
+    EXPECT_EQ(countOf(err, left.path() + " gone"), 0u) << err;
+    EXPECT_EQ(countOf(err, right.path() + " gone"), 1u) << err;
+    EXPECT_EQ(countOf(err, right.path() + " back"), 1u) << err;
+    EXPECT_LT(err.find(right.path() + " gone"), err.find(right.path() + " back")) << err;
+    for (const auto& [port, rows] : gloves) {
+        double longest = 0;
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            longest = std::max(longest, rows[i].monotonic - rows[i - 1].monotonic);
+        }
+        // "chirolink: PORT: N frames, longest gap S s, M missed"
+        const auto at = err.find("chirolink: " + port + ": ");
+        ASSERT_NE(at, std::string::npos) << "no summary for " << port << " in:\n" << err;
+        std::istringstream summary(err.substr(at + 13 + port.size()));
+        std::uint64_t frames = 0;
+        double gap = 0;
+        std::uint64_t missed = 1;
+        std::string word[5];
+        summary >> frames >> word[0] >> word[1] >> word[2] >> gap >> word[3] >> missed >> word[4];
+        EXPECT_EQ(word[0] + word[1] + word[2] + word[3] + word[4], "frames,longestgaps,missed")
+            << err;
+        EXPECT_EQ(frames, rows.size()) << port;
+        EXPECT_NEAR(gap, longest, 0.0011) << port;
+        EXPECT_EQ(missed, 0u) << port;
+    }
+    const auto& r = gloves[right.path()];
+    EXPECT_GT(r.size(), 100u);
+    const auto hole = std::adjacent_find(r.begin(), r.end(), [](const Row& a, const Row& b) {
+        return b.monotonic - a.monotonic > 1.0;  // unplugged for 1.5 s
+    });
+    EXPECT_NE(hole, r.end()) << "the glove was never away";
+    ::unlink(file.c_str());
+}
+
 // Collects what a liblo server receives.
 struct OscMessage {
     std::string path, types;

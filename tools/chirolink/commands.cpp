@@ -127,6 +127,17 @@ int record(const Options& options, StopSignals& stop) {
     }
     std::string error = file.begin();
     ProgressLine progress("record");
+    recorder.begin(progress.started());
+    std::vector<std::string> news;
+    auto write = [&](bool everything) {
+        if (error.empty()) {
+            error = recorder.write(everything, news);
+        }
+        for (const auto& line : news) {
+            progress.note(line);
+        }
+        news.clear();
+    };
     auto report = [&] {
         const auto sum = totals(gloves);
         progress.update(Clock::now(), recorder.written(), sum.badChecksums + sum.lostReplies,
@@ -135,7 +146,7 @@ int record(const Options& options, StopSignals& stop) {
     const auto deadline = deadlineOf(options, Clock::now());
     auto nextReport = Clock::now() + progress.interval();
     while (error.empty() && carryOn(stop, milliseconds(250), deadline)) {
-        error = recorder.write(false);
+        write(false);
         if (Clock::now() >= nextReport) {
             nextReport += progress.interval();
             report();
@@ -144,11 +155,12 @@ int record(const Options& options, StopSignals& stop) {
     for (auto& glove : gloves) {
         glove.link->stop();
     }
-    if (error.empty()) {
-        error = recorder.write(true);
-    }
+    write(true);
     report();
     progress.finish();
+    for (const auto& line : recorder.summary()) {
+        complain(line);
+    }
     if (const auto closing = file.close(); error.empty()) {
         error = closing;
     }

@@ -107,6 +107,12 @@ void ProgressLine::update(Clock::time_point now, std::uint64_t frames, std::uint
     drawn_ = true;
 }
 
+void ProgressLine::note(const std::string& line) {
+    std::fprintf(stderr, "%schirolink: %s\n", terminal_ && drawn_ ? "\r\x1b[K" : "", line.c_str());
+    std::fflush(stderr);
+    drawn_ = false;
+}
+
 void ProgressLine::finish() {
     if (terminal_ && drawn_) {
         std::fputc('\n', stderr);

@@ -68,8 +68,12 @@ public:
     // `missed`: frames dropped because the reader fell behind, when the command counts them.
     void update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors,
                 std::optional<std::uint64_t> missed = std::nullopt);
+    // Prints `line` after "chirolink: " on a line of its own; on a terminal the progress line
+    // makes way for it and comes back with the next update.
+    void note(const std::string& line);
     // Ends the line on a terminal.
     void finish();
+    Clock::time_point started() const { return started_; }
 
 private:
     const std::string command_;
