@@ -1,6 +1,7 @@
 // The chirolink program, run as a real process against emulated gloves on pseudo-terminals.
 #include <lo/lo.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +19,7 @@
 #include "glove_link.h"
 #include "host_port.h"
 #include "process.h"
+#include "terminal_screen.h"
 
 namespace chirolink::tools::test {
 namespace {
@@ -510,6 +513,7 @@ TEST(Chirolink, ShowRedrawsInPlaceOnATerminalAndPrintsPlainLinesOtherwise) {
         int slave = -1;
         if (terminal) {
             ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+            ::fcntl(master, F_SETFD, FD_CLOEXEC);  // the program's only end is the slave
         }
         Process show(CHIROLINK_PROGRAM, {"show", glove.path(), "--duration", "2.1"}, slave);
         std::string screen;
@@ -524,15 +528,17 @@ TEST(Chirolink, ShowRedrawsInPlaceOnATerminalAndPrintsPlainLinesOtherwise) {
         }
         EXPECT_EQ(show.wait(10s), 0) << show.err();
         if (terminal) {
+            // Eight lines drawn, the cursor on the last one: back up seven to draw again.
+            const std::string again = "\r\x1b[7A";
             std::size_t redraws = 0;
-            for (auto at = screen.find("\x1b[8A"); at != std::string::npos;
-                 at = screen.find("\x1b[8A", at + 1)) {
+            for (auto at = screen.find(again); at != std::string::npos;
+                 at = screen.find(again, at + 1)) {
                 ++redraws;
             }
             EXPECT_GT(redraws, 20);  // 20 a second
             EXPECT_LT(redraws, 50);
-            const auto last = screen.substr(screen.rfind("\x1b[8A"));
-            EXPECT_EQ(last.rfind("\x1b[8A" + glove.path() + "  ", 0), 0u) << last;
+            const auto last = screen.substr(screen.rfind(again));
+            EXPECT_EQ(last.rfind(again + glove.path() + "  ", 0), 0u) << last;
             EXPECT_NE(last.find("\n  finger 1  10 ##....."), std::string::npos) << last;
             EXPECT_NE(last.find("\n  pitch     70 #############....."), std::string::npos) << last;
         } else {
@@ -542,6 +548,121 @@ TEST(Chirolink, ShowRedrawsInPlaceOnATerminalAndPrintsPlainLinesOtherwise) {
                 << show.out();
         }
     }
+}
+
+// `chirolink show` on a pseudo-terminal whose screen the test keeps, and resizes.
+class ShownOnATerminal {
+public:
+    ShownOnATerminal(const std::vector<std::string>& ports, int columns, int rows)
+        : screen_(columns, rows) {
+        winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
+        EXPECT_EQ(::openpty(&master_, &slave_, nullptr, nullptr, &size), 0);
+        ::fcntl(master_, F_SETFD, FD_CLOEXEC);  // the program's only end is the slave
+        std::vector<std::string> args{"show"};
+        args.insert(args.end(), ports.begin(), ports.end());
+        show_.emplace(CHIROLINK_PROGRAM, args, slave_);
+        ::close(slave_);
+        reader_ = std::thread([this] {
+            char buffer[4096];
+            ssize_t n = 0;
+            while ((n = ::read(master_, buffer, sizeof buffer)) > 0) {  // EIO once it is gone
+                const std::lock_guard lock(mutex_);
+                screen_.feed({buffer, static_cast<std::size_t>(n)});
+            }
+        });
+    }
+    ~ShownOnATerminal() {
+        show_.reset();
+        reader_.join();
+        ::close(master_);
+    }
+
+    void resize(int columns, int rows) {
+        winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
+        const std::lock_guard lock(mutex_);
+        EXPECT_EQ(::ioctl(master_, TIOCSWINSZ, &size), 0);
+        screen_.resize(columns, rows);
+        show_->signal(SIGWINCH);  // the terminal is not the program's controlling one
+    }
+
+    // Lets the program settle on the screen's size, then watches it redraw for a while: no
+    // line may wrap, the screen may not scroll. Gives the screen as it was drawn last.
+    TerminalScreen watch() {
+        std::this_thread::sleep_for(500ms);
+        const auto before = copy();
+        std::this_thread::sleep_for(1000ms);
+        const auto after = copy();
+        EXPECT_EQ(after.wraps(), before.wraps()) << "lines wrapped at " << after.columns();
+        EXPECT_EQ(after.scrolls(), before.scrolls())
+            << "the screen scrolled on " << after.rows() << " rows:\n"
+            << after.text();
+        EXPECT_EQ(after.unknown(), 0);
+        return after;
+    }
+
+    // Ends the program; gives its exit status.
+    int stop() {
+        show_->signal(SIGINT);
+        const int status = show_->wait(10s);
+        EXPECT_EQ(show_->err(), "");
+        return status;
+    }
+
+private:
+    TerminalScreen copy() {
+        const std::lock_guard lock(mutex_);
+        return screen_;
+    }
+
+    int master_ = -1;
+    int slave_ = -1;
+    std::mutex mutex_;
+    TerminalScreen screen_;
+    std::optional<Process> show_;
+    std::thread reader_;
+};
+
+TEST(Chirolink, ShowFitsTheTerminalAndFollowsItsSize) {
+    std::vector<std::unique_ptr<GloveEmulator>> gloves;
+    std::vector<std::string> ports;
+    for (int i = 0; i < 3; ++i) {
+        // Long names, like /dev/serial/by-id/ ones.
+        gloves.push_back(std::make_unique<GloveEmulator>(uniqueLinkPath("show-glove")));
+        gloves.back()->setFixedValues(kLeft);
+        ports.push_back(gloves.back()->path());
+    }
+    auto titleOf = [&](const TerminalScreen& screen, int row, int glove) {
+        const auto title = screen.line(row);
+        EXPECT_NE(title.find(ports[glove].substr(ports[glove].size() - 6)), std::string::npos)
+            << "glove " << glove << " not at row " << row << " of:\n"
+            << screen.text();
+        EXPECT_EQ(screen.line(row + 1).rfind("  finger 1  10 ", 0), 0u) << screen.text();
+        EXPECT_EQ(screen.line(row + 7).rfind("  pitch     70 ", 0), 0u) << screen.text();
+    };
+    ShownOnATerminal show(ports, 80, 24);
+    {
+        const auto screen = show.watch();
+        EXPECT_EQ(screen.wraps(), 0) << screen.text();
+        EXPECT_EQ(screen.scrolls(), 0) << screen.text();
+        for (int glove = 0; glove < 3; ++glove) {
+            titleOf(screen, glove * 8, glove);
+        }
+    }
+    show.resize(60, 12);  // room for one glove
+    {
+        const auto screen = show.watch();
+        titleOf(screen, 0, 0);
+        EXPECT_NE(screen.line(8).find("2 gloves hidden"), std::string::npos) << screen.text();
+    }
+    show.resize(36, 30);
+    {
+        const auto screen = show.watch();
+        for (int glove = 0; glove < 3; ++glove) {
+            titleOf(screen, glove * 8, glove);
+        }
+        EXPECT_EQ(screen.line(24), "") << screen.text();
+    }
+    EXPECT_EQ(show.stop(), 0);
 }
 
 // Runs of equal values collapsed to one: what a glove showed, whatever the polling phase.

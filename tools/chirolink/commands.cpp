@@ -1,7 +1,5 @@
 #include "commands.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <optional>
@@ -27,17 +25,17 @@ std::optional<Clock::time_point> deadlineOf(const Options& options, Clock::time_
 }
 
 // Waits `step`, or less to meet the deadline; false when the command is to end.
-bool carryOn(StopSignals& stop, Clock::duration step, std::optional<Clock::time_point> deadline) {
+bool carryOn(Console& console, Clock::duration step, std::optional<Clock::time_point> deadline) {
     auto until = Clock::now() + step;
     if (deadline && *deadline < until) {
         until = *deadline;
     }
-    return !stop.waitUntil(until) && !(deadline && Clock::now() >= *deadline);
+    return !console.waitUntil(until) && !(deadline && Clock::now() >= *deadline);
 }
 
 }  // namespace
 
-int info(const Options& options, StopSignals& stop) {
+int info(const Options& options, Console& console) {
     const std::string& port = options.ports.front();
     GloveLink link;
     const auto result = link.start(port.c_str());
@@ -54,7 +52,7 @@ int info(const Options& options, StopSignals& stop) {
     std::printf("settings:        %s\n", link.lineSettings().c_str());
     const auto start = Clock::now();
     const auto before = link.counters();
-    stop.waitUntil(start + std::chrono::seconds(2));
+    console.waitUntil(start + std::chrono::seconds(2));
     const auto after = link.counters();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     link.stop();
@@ -69,51 +67,56 @@ int info(const Options& options, StopSignals& stop) {
     return 0;
 }
 
-int show(const Options& options, StopSignals& stop) {
+int show(const Options& options, Console& console) {
     auto gloves = glovesOn(options.ports);
     if (!startAll(gloves)) {
         return 1;
     }
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    const bool terminal = Console::isTerminal(Stream::output) && Console::enableEscapes();
     const auto start = Clock::now();
     const auto deadline = deadlineOf(options, start);
     std::vector<RateMeter> rates(gloves.size());
     auto nextPlain = start + std::chrono::seconds(1);
-    bool drawn = false;
+    LiveScreen screen;
+    std::optional<TerminalSize> drawnFor;
     if (terminal) {
         std::fputs("\x1b[?25l", stdout);  // no cursor blinking over the bars
     }
     do {
         const auto now = Clock::now();
-        std::string screen;
+        std::vector<GloveView> views;
         for (std::size_t i = 0; i < gloves.size(); ++i) {
             GloveView view{gloves[i].port, gloves[i].link->latest(), gloves[i].link->counters()};
             view.framesPerSecond = rates[i].update(now, view.counters.frames);
             view.secondsSinceFrame =
                 std::chrono::duration<double>(now - view.latest.monotonic).count();
-            screen += terminal ? panel(view) : plainLine(view);
+            views.push_back(std::move(view));
         }
         if (terminal) {
-            if (drawn) {
-                screen.insert(0, "\x1b[" + std::to_string(gloves.size() * kPanelLines) + "A");
-            }
-            drawn = true;
-            std::fputs(screen.c_str(), stdout);
+            // A terminal that does not tell its size is taken as the classic 80 by 24.
+            const auto size = Console::size(Stream::output).value_or(TerminalSize{80, 24});
+            const bool resized =
+                console.resized() ||
+                (drawnFor && (drawnFor->columns != size.columns || drawnFor->rows != size.rows));
+            drawnFor = size;
+            std::fputs(screen.draw(screenLines(views, size), resized).c_str(), stdout);
             std::fflush(stdout);
         } else if (now >= nextPlain) {
             nextPlain += std::chrono::seconds(1);
-            std::fputs(screen.c_str(), stdout);
+            for (const auto& view : views) {
+                std::fputs(plainLine(view).c_str(), stdout);
+            }
             std::fflush(stdout);
         }
-    } while (carryOn(stop, milliseconds(50), deadline));
+    } while (carryOn(console, milliseconds(50), deadline));
     if (terminal) {
-        std::fputs("\x1b[?25h", stdout);
+        std::fputs((screen.end() + "\x1b[?25h").c_str(), stdout);
         std::fflush(stdout);
     }
     return 0;
 }
 
-int record(const Options& options, StopSignals& stop) {
+int record(const Options& options, Console& console) {
     CsvFile file;
     if (const auto error = file.open(options.output, options.force); !error.empty()) {
         complain(error);
@@ -145,7 +148,7 @@ int record(const Options& options, StopSignals& stop) {
     };
     const auto deadline = deadlineOf(options, Clock::now());
     auto nextReport = Clock::now() + progress.interval();
-    while (error.empty() && carryOn(stop, milliseconds(250), deadline)) {
+    while (error.empty() && carryOn(console, milliseconds(250), deadline)) {
         write(false);
         if (Clock::now() >= nextReport) {
             nextReport += progress.interval();
@@ -171,7 +174,7 @@ int record(const Options& options, StopSignals& stop) {
     return 0;
 }
 
-int stream(const Options& options, StopSignals& stop) {
+int stream(const Options& options, Console& console) {
     const auto resolved = resolveUdp(options.oscHost, options.oscPort);
     if (!resolved.error.empty()) {
         complain("stream: --osc: " + resolved.error);
@@ -205,13 +208,9 @@ int stream(const Options& options, StopSignals& stop) {
                         links.badChecksums + links.lostReplies + sum(&OscSender::failures));
     };
     FailureReport failures;
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
     auto reportFailures = [&] {
         if (const auto line = failures.since(senders); !line.empty()) {
-            if (terminal) {
-                std::fputs("\r\x1b[K", stderr);  // over the progress line, drawn again next
-            }
-            complain("stream: " + line);
+            progress.note("stream: " + line);  // over the progress line, drawn again next
         }
     };
     const auto start = Clock::now();
@@ -219,7 +218,7 @@ int stream(const Options& options, StopSignals& stop) {
     auto nextProgress = start + progress.interval();
     auto nextFailures = start + std::chrono::seconds(1);
     // Four times a second: the links' states, for the float format's state messages.
-    while (carryOn(stop, milliseconds(250), deadline)) {
+    while (carryOn(console, milliseconds(250), deadline)) {
         for (std::size_t i = 0; i < gloves.size(); ++i) {
             senders[i]->sendState(gloves[i].link->state());
         }

@@ -7,9 +7,9 @@
 
 namespace chirolink::cli {
 
-int show(const Options& options, StopSignals& stop);
-int record(const Options& options, StopSignals& stop);
-int stream(const Options& options, StopSignals& stop);
-int info(const Options& options, StopSignals& stop);
+int show(const Options& options, Console& console);
+int record(const Options& options, Console& console);
+int stream(const Options& options, Console& console);
+int info(const Options& options, Console& console);
 
 }  // namespace chirolink::cli

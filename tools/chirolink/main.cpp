@@ -8,8 +8,8 @@
 
 int main(int argc, char** argv) {
     using namespace chirolink::cli;
-    // Before any thread starts, so that every thread inherits the blocked signals.
-    StopSignals stop;
+    // Before any thread starts, so that stop requests come to it and to no other thread.
+    Console console;
     Options options;
     try {
         options = parseOptions(argc, argv);
@@ -28,13 +28,13 @@ int main(int argc, char** argv) {
     try {
         switch (*options.command) {
             case Command::show:
-                return show(options, stop);
+                return show(options, console);
             case Command::record:
-                return record(options, stop);
+                return record(options, console);
             case Command::stream:
-                return stream(options, stop);
+                return stream(options, console);
             case Command::info:
-                return info(options, stop);
+                return info(options, console);
         }
     } catch (const std::exception& e) {
         complain(e.what());

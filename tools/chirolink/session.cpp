@@ -1,38 +1,12 @@
 #include "session.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 namespace chirolink::cli {
 
 void complain(const std::string& line) {
     std::fprintf(stderr, "chirolink: %s\n", line.c_str());
-}
-
-StopSignals::StopSignals() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    sigaddset(&set_, SIGHUP);  // the terminal or the ssh session went away
-    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-}
-
-bool StopSignals::waitUntil(Clock::time_point until) {
-    while (!stopped_) {
-        const auto left = std::max(until - Clock::now(), Clock::duration::zero());
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec timeout{static_cast<time_t>(ns / 1000000000),
-                               static_cast<long>(ns % 1000000000)};
-        if (::sigtimedwait(&set_, nullptr, &timeout) > 0) {
-            stopped_ = true;
-        } else if (errno == EAGAIN) {
-            break;
-        }
-    }
-    return stopped_;
 }
 
 std::vector<Glove> glovesOn(const std::vector<std::string>& ports) {
@@ -85,7 +59,7 @@ std::string formatSeconds(double seconds, int decimals) {
 }
 
 ProgressLine::ProgressLine(std::string command)
-    : command_(std::move(command)), terminal_(::isatty(STDERR_FILENO) == 1) {}
+    : command_(std::move(command)), terminal_(Console::isTerminal(Stream::error)) {}
 
 Clock::duration ProgressLine::interval() const {
     return terminal_ ? std::chrono::milliseconds(250) : std::chrono::seconds(1);
@@ -100,6 +74,11 @@ void ProgressLine::update(Clock::time_point now, std::uint64_t frames, std::uint
                        std::to_string(errors) + " errors";
     if (missed) {
         line += ", " + std::to_string(*missed) + " missed";
+    }
+    if (const auto size = Console::size(Stream::error); terminal_ && size) {
+        // Wider than the terminal, it would wrap and the carriage return would not reach back.
+        line.resize(
+            std::min(line.size(), static_cast<std::size_t>(std::max(size->columns - 1, 0))));
     }
     std::fprintf(stderr, "%s%s%s", terminal_ ? "\r" : "", line.c_str(),
                  terminal_ ? "\x1b[K" : "\n");

@@ -1,8 +1,5 @@
-// What every command shares: the stop signals, the links to the gloves, messages and the
-// progress line.
+// What every command shares: the links to the gloves, messages and the progress line.
 #pragma once
-
-#include <signal.h>
 
 #include <chrono>
 #include <cstdint>
@@ -13,27 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "console.h"
 #include "glove_link.h"
 
 namespace chirolink::cli {
 
-using Clock = std::chrono::steady_clock;
-
 // "chirolink: " and one line on standard error.
 void complain(const std::string& line);
-
-// SIGINT, SIGTERM and SIGHUP, blocked in every thread (construct before any thread starts) and
-// taken here, so that a command ends its work in order instead of dying half-way.
-class StopSignals {
-public:
-    StopSignals();
-    // Waits until `until`; true when a stop signal came (then or earlier).
-    bool waitUntil(Clock::time_point until);
-
-private:
-    sigset_t set_{};
-    bool stopped_ = false;
-};
 
 struct Glove {
     std::string port;  // as the user gave it

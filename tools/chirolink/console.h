@@ -1,0 +1,48 @@
+// The console the command runs in: requests to stop (Ctrl+C, a closed terminal), whether the
+// output goes to a terminal, the terminal's size and its changes. The one part of the command
+// that differs between systems: console_posix.cpp, console_win32.cpp.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace chirolink::cli {
+
+using Clock = std::chrono::steady_clock;
+
+struct TerminalSize {
+    int columns = 0;
+    int rows = 0;
+};
+
+enum class Stream { output, error };
+
+class Console {
+public:
+    // Takes over the stop requests from their default action (ending the process at once);
+    // construct before any thread starts, so that every thread leaves them to this object.
+    Console();
+    ~Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    // Waits until `until`, a stop request or a change of the terminal's size; true when a stop
+    // was requested (then or earlier).
+    bool waitUntil(Clock::time_point until);
+    // True once after each change of the terminal's size.
+    bool resized();
+
+    static bool isTerminal(Stream stream);
+    // The size of the terminal `stream` writes to; nullopt when it is none or does not say.
+    static std::optional<TerminalSize> size(Stream stream);
+    // Makes the terminal on standard output take escape sequences; false when it cannot.
+    static bool enableEscapes();
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace chirolink::cli
