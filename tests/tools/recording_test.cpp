@@ -62,6 +62,8 @@ TEST(Recording, RejectsWhatIsNotARecordingWithTheLine) {
         {kHeader + row("\"g", 1.0, 1), "", "line 2: unterminated quote"},
         {kHeader, "", "no frames"},
         {kHeader + row("g", 1.0, 1), "h", "no frames of glove 'h'"},
+        {kHeader + row("g", 1.0, 1) + row("\"a,b\"", 1.1, 1) + row("g", 1.2, 1), "h",
+         "no frames of glove 'h' in the recording, which holds 'g', 'a,b'"},
     };
     for (const auto& c : cases) {
         std::istringstream in(c.text);

@@ -1,5 +1,6 @@
 #include "recording.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -79,6 +80,7 @@ Recording readRecording(std::istream& in, const std::string& glove) {
     std::size_t line = 0;
     double first = 0;
     double previous = 0;
+    std::vector<std::string> gloves;  // every glove in the file, in the order they first come
     while (std::getline(in, row)) {
         ++line;
         if (!row.empty() && row.back() == '\r') {
@@ -102,6 +104,9 @@ Recording readRecording(std::istream& in, const std::string& glove) {
         if (recording.glove.empty()) {
             recording.glove = fields[0];
         }
+        if (std::find(gloves.begin(), gloves.end(), fields[0]) == gloves.end()) {
+            gloves.push_back(fields[0]);
+        }
         if (fields[0] != recording.glove) {
             continue;
         }
@@ -124,8 +129,14 @@ Recording readRecording(std::istream& in, const std::string& glove) {
         throw RecordingError("empty file: not a chirolink recording");
     }
     if (recording.frames.empty()) {
-        throw RecordingError(glove.empty() ? "the recording holds no frames"
-                                           : "no frames of glove '" + glove + "' in the recording");
+        if (glove.empty()) {
+            throw RecordingError("the recording holds no frames");
+        }
+        std::string message = "no frames of glove '" + glove + "' in the recording";
+        for (std::size_t i = 0; i < gloves.size(); ++i) {
+            message += (i == 0 ? ", which holds '" : ", '") + gloves[i] + "'";
+        }
+        throw RecordingError(message);
     }
     return recording;
 }
