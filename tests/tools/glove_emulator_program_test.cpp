@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "host_port.h"
+#include "process.h"
 
 extern char** environ;
 
@@ -21,7 +22,7 @@ namespace chirolink::tools::test {
 namespace {
 
 // Runs the program in a shell and returns its exit code and everything it printed.
-std::pair<int, std::string> runToEnd(const std::string& args) {
+std::pair<int, std::string> runInShell(const std::string& args) {
     const std::string command = std::string(GLOVE_EMULATOR_PROGRAM) + " " + args + " 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     std::string output;
@@ -85,12 +86,44 @@ TEST(EmulatorProgram, ServesItsLinkAndCleansUpOnSigterm) {
     ::unlink(log.c_str());
 }
 
+// A long recording takes a while to load (a million rows, a second), and one read from a pipe
+// (--replay <(zcat session.csv.gz)) as long as the writer likes: SIGTERM ends it at once.
+TEST(EmulatorProgram, EndsAtOnceOnSigtermWhileItLoadsARecording) {
+    const auto fifo = uniqueLinkPath("loading") + ".csv";
+    const auto link = uniqueLinkPath("loading");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Process emulator(GLOVE_EMULATOR_PROGRAM, {"--replay", fifo, "--link", link, "--quiet"});
+    int writer = -1;
+    for (int i = 0; i < 500 && writer < 0; ++i) {  // ENXIO until the emulator opens it
+        writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    ASSERT_GE(writer, 0);
+    std::string rows =
+        "glove,sequence,monotonic_s,wall_time,finger1,finger2,finger3,finger4,finger5,roll,"
+        "pitch,checksum,checksum_ok\n";
+    for (int i = 1; i <= 100; ++i) {
+        rows += "g," + std::to_string(i) + "," + std::to_string(i) +
+                ".5,2026-12-08T07:01:02.123456Z,1,2,3,4,5,6,7,0,1\n";
+    }
+    EXPECT_EQ(::write(writer, rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+    std::this_thread::sleep_for(milliseconds(200));  // it reads them and waits for more
+    const auto start = SteadyClock::now();
+    emulator.signal(SIGTERM);
+    emulator.wait(std::chrono::seconds(3));
+    EXPECT_LT(SteadyClock::now() - start, milliseconds(200));
+    struct stat st {};
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
+    ::close(writer);
+    ::unlink(fifo.c_str());
+}
+
 TEST(EmulatorProgram, RejectsBadOptionsWithUsage) {
     for (const char* args :
          {"--bogus", "--values 1,2,3", "--values 1,2,3,4,5,6,256", "--drop-every x",
           "--hello-answer 0x100", "--link", "--replug-after 1", "--unplug-after -1", "--glove g",
           "--replay x.csv --values 1,2,3,4,5,6,7"}) {
-        const auto [rc, output] = runToEnd(args);
+        const auto [rc, output] = runInShell(args);
         EXPECT_EQ(rc, 2) << args;
         EXPECT_NE(output.find("usage:"), std::string::npos) << args;
     }
@@ -103,7 +136,7 @@ TEST(EmulatorProgram, RefusesAReplayFileItCannotUse) {
         if (*content != '\0') {
             std::ofstream(path) << content;
         }
-        const auto [rc, output] = runToEnd("--replay " + path);
+        const auto [rc, output] = runInShell("--replay " + path);
         EXPECT_EQ(rc, 1) << output;
         EXPECT_EQ(output.rfind("glove-emulator: " + path + error, 0), 0u) << output;
         EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;

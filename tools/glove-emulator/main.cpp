@@ -246,6 +246,19 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The recording first, while the stop signals still end the program at once: a long one
+    // takes a while to load, one read from a pipe as long as its writer likes, and there is
+    // nothing to clean up yet.
+    std::optional<chirolink::tools::Recording> recording;
+    try {
+        if (!options.replay.empty()) {
+            recording = loadRecording(options);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "glove-emulator: %s\n", e.what());
+        return 1;
+    }
+
     // Block the stop signals before the emulator thread starts so that it inherits the mask and
     // only sigwait below sees them; the destructor then removes the link on the way out.
     sigset_t stopSignals;
@@ -258,10 +271,6 @@ int main(int argc, char** argv) {
     }
 
     try {
-        std::optional<chirolink::tools::Recording> recording;
-        if (!options.replay.empty()) {
-            recording = loadRecording(options);
-        }
         GloveEmulator emulator(options.link);
         configure(emulator, options);
         if (recording) {
