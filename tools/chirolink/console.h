@@ -36,8 +36,9 @@ public:
     static bool isTerminal(Stream stream);
     // The size of the terminal `stream` writes to; nullopt when it is none or does not say.
     static std::optional<TerminalSize> size(Stream stream);
-    // Makes the terminal on standard output take escape sequences; false when it cannot.
-    static bool enableEscapes();
+    // Makes the terminal on standard output take escape sequences until this object goes;
+    // false when it cannot.
+    bool enableEscapes();
 
     struct State;
 

@@ -1,15 +1,8 @@
 #include "csv.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <chrono>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 
 namespace chirolink::cli {
 
@@ -28,70 +21,63 @@ std::string csvField(std::string_view text) {
 }
 
 void appendRow(std::string& out, std::string_view glove, const StampedFrame& frame) {
-    using std::chrono::duration_cast;
-    using std::chrono::microseconds;
+    using namespace std::chrono;
     const auto mono = duration_cast<microseconds>(frame.monotonic.time_since_epoch()).count();
-    const auto wall = duration_cast<microseconds>(frame.wall.time_since_epoch()).count();
-    const std::time_t wallSeconds = static_cast<std::time_t>(wall / 1000000);
-    std::tm utc{};
-    ::gmtime_r(&wallSeconds, &utc);
+    const auto wall = time_point_cast<microseconds>(frame.wall);
+    const auto day = floor<days>(wall);
+    const year_month_day date{day};
+    const hh_mm_ss time{wall - day};
     const auto& b = frame.bytes;
     char row[200];
     const int n = std::snprintf(
         row, sizeof row,
         ",%" PRIu64
-        ",%lld.%06lld,%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ,%u,%u,%u,%u,%u,%u,%u,%u,%d\n",
+        ",%lld.%06lld,%04d-%02u-%02uT%02d:%02d:%02d.%06lldZ,%u,%u,%u,%u,%u,%u,%u,%u,%d\n",
         frame.sequence, static_cast<long long>(mono / 1000000),
-        static_cast<long long>(mono % 1000000), utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-        utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<long long>(wall % 1000000), b[0], b[1],
-        b[2], b[3], b[4], b[5], b[6], b[7], frame.checksumGood ? 1 : 0);
+        static_cast<long long>(mono % 1000000), static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+        static_cast<int>(time.seconds().count()), static_cast<long long>(time.subseconds().count()),
+        b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], frame.checksumGood ? 1 : 0);
     out.append(glove);
     out.append(row, static_cast<std::size_t>(n));
 }
 
-CsvFile::~CsvFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
+CsvFile::~CsvFile() = default;
 
-std::string CsvFile::failure(int error) const {
-    return name_ + ": " + std::strerror(error);
+std::string CsvFile::failure() const {
+    return name_ + ": " + file_.error();
 }
 
 std::string CsvFile::open(const std::string& path, bool overwrite) {
     path_ = path;
     name_ = path == "-" ? "standard output" : path;
     if (path == "-") {
-        fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    } else {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        created_ = fd_ >= 0;
-        struct stat st {};
-        // A pipe or a device (/dev/stdout, a FIFO) holds no rows that --force would protect.
-        if (fd_ < 0 && errno == EEXIST && ::stat(path.c_str(), &st) == 0 &&
-            (overwrite || !S_ISREG(st.st_mode))) {
-            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        } else if (fd_ < 0 && errno == EEXIST) {
-            return path + ": file exists (--force overwrites it)";
-        }
+        return file_.openStandardOutput() ? std::string{} : failure();
     }
-    if (fd_ < 0) {
-        return failure(errno);
+    switch (file_.create(path)) {
+        case OutputFile::Created::created:
+            created_ = true;
+            return {};
+        case OutputFile::Created::failed:
+            return failure();
+        case OutputFile::Created::exists:
+            break;
     }
-    struct stat st {};
-    stream_ = path == "-" || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode);
-    if (stream_) {
-        // A reader that goes away (record -o - | head) fails the write with EPIPE instead of
-        // killing the program before it has stopped the gloves.
-        std::signal(SIGPIPE, SIG_IGN);
+    if (!file_.openExisting(path)) {
+        return failure();
+    }
+    // A pipe or a device (/dev/stdout, a FIFO, CON) holds no rows that --force would protect.
+    if (file_.regular() && !overwrite) {
+        file_.close();
+        return path + ": file exists (--force overwrites it)";
     }
     return {};
 }
 
 std::string CsvFile::begin() {
-    if (!stream_ && ::ftruncate(fd_, 0) != 0) {
-        return failure(errno);
+    if (file_.regular() && !file_.truncate(0)) {
+        return failure();
     }
     size_ = 0;
     return write(std::string(kCsvHeader));
@@ -100,20 +86,15 @@ std::string CsvFile::begin() {
 std::string CsvFile::write(const std::string& rows) {
     std::size_t done = 0;
     while (done < rows.size()) {
-        const auto left = rows.size() - done;
-        const auto n = stream_ ? ::write(fd_, rows.data() + done, left)
-                               : ::pwrite(fd_, rows.data() + done, left,
-                                          static_cast<off_t>(size_ + static_cast<long long>(done)));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            if (!stream_) {
+        const auto n = file_.write(rows.data() + done, rows.size() - done,
+                                   size_ + static_cast<long long>(done));
+        if (n < 0) {
+            const auto error = failure();
+            if (file_.regular()) {
                 // Whatever part of the rows made it would end the file in half a row.
-                [[maybe_unused]] const int cut = ::ftruncate(fd_, static_cast<off_t>(size_));
+                file_.truncate(size_);
             }
-            return failure(error);
+            return error;
         }
         done += static_cast<std::size_t>(n);
     }
@@ -123,23 +104,19 @@ std::string CsvFile::write(const std::string& rows) {
 
 std::string CsvFile::close() {
     std::string error;
-    if (!stream_ && ::fdatasync(fd_) != 0 && errno != EINVAL) {
-        error = failure(errno);
+    if (!file_.flush()) {
+        error = failure();
     }
-    if (::close(fd_) != 0 && error.empty()) {
-        error = failure(errno);
+    if (!file_.close() && error.empty()) {
+        error = failure();
     }
-    fd_ = -1;
     return error;
 }
 
 void CsvFile::discard() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    file_.close();
     if (created_) {
-        ::unlink(path_.c_str());
+        OutputFile::remove(path_);
     }
 }
 

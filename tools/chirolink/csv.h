@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "glove_link.h"
+#include "output_file.h"
 
 namespace chirolink::cli {
 
@@ -41,13 +42,12 @@ public:
     void discard();
 
 private:
-    std::string failure(int error) const;
+    std::string failure() const;
 
+    OutputFile file_;
     std::string path_;
     std::string name_;  // for messages: the path, or "standard output"
-    int fd_ = -1;
     bool created_ = false;
-    bool stream_ = false;  // not a regular file: written in order, never cut back
     long long size_ = 0;
 };
 

@@ -9,6 +9,23 @@ void complain(const std::string& line) {
     std::fprintf(stderr, "chirolink: %s\n", line.c_str());
 }
 
+std::optional<Clock::time_point> deadlineOf(const std::optional<double>& duration,
+                                            Clock::time_point start) {
+    if (!duration) {
+        return std::nullopt;
+    }
+    return start +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*duration));
+}
+
+bool carryOn(Console& console, Clock::duration step, std::optional<Clock::time_point> deadline) {
+    auto until = Clock::now() + step;
+    if (deadline && *deadline < until) {
+        until = *deadline;
+    }
+    return !console.waitUntil(until) && !(deadline && Clock::now() >= *deadline);
+}
+
 std::vector<Glove> glovesOn(const std::vector<std::string>& ports) {
     std::vector<Glove> gloves(ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {

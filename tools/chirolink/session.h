@@ -18,6 +18,12 @@ namespace chirolink::cli {
 // "chirolink: " and one line on standard error.
 void complain(const std::string& line);
 
+// When a command with --duration ends, counted from `start`; nullopt without --duration.
+std::optional<Clock::time_point> deadlineOf(const std::optional<double>& duration,
+                                            Clock::time_point start);
+// Waits `step`, or less to meet the deadline; false when the command is to end.
+bool carryOn(Console& console, Clock::duration step, std::optional<Clock::time_point> deadline);
+
 struct Glove {
     std::string port;  // as the user gave it
     std::unique_ptr<GloveLink> link = std::make_unique<GloveLink>();

@@ -161,7 +161,11 @@ std::string plainLine(const GloveView& view) {
                       b[2], b[3], b[4], b[5], b[6], view.latest.checksumGood ? "ok" : "bad");
         line += values;
     }
-    return line + status(view, false) + "\n";
+    return line + status(view, false);
+}
+
+std::string fitted(const std::string& line, int columns) {
+    return head(line, std::max(columns, 0));
 }
 
 }  // namespace chirolink::cli

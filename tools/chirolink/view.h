@@ -1,5 +1,5 @@
 // What `show` draws: on a terminal a panel of lines with bars per glove, fitted to the
-// terminal's size; elsewhere one plain line per glove.
+// terminal's size; elsewhere (and on a console that takes no escapes) one plain line per glove.
 #pragma once
 
 #include <cstddef>
@@ -41,7 +41,10 @@ private:
     std::size_t drawn_ = 0;  // lines drawn last; the cursor is on the last of them
 };
 
-// One plain line without escapes.
+// One plain line without escapes, without its line feed.
 std::string plainLine(const GloveView& view);
+
+// `line` cut to at most `columns` characters.
+std::string fitted(const std::string& line, int columns);
 
 }  // namespace chirolink::cli
