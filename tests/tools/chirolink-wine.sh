@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# chirolink.exe under Wine, against emulated gloves that the prefix maps as COM1 and COM2.
+#
+# Usage: chirolink-wine.sh PREFIX PORTS_DIR EMULATOR BITS CASE CHIROLINK_EXE
+#   info-glove     info on a glove: it answered, the line settings, a rate
+#   info-missing   info on a port with no device (COM9): exit status 1 and one line
+#   record-two     record two gloves for 2 s: every frame of each, in time order
+#   record-ctrl-c  record until Ctrl+C (SIGINT, which Wine hands to the console's handler):
+#                  ends in order, with whole rows and the summary
+# Exits 77 (skipped) when BITS is 32 and 32-bit programs cannot run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+prefix=$1 ports=$2 emulator=$3 bits=$4 case=$5 exe=$6
+. "$root/tests/windows/wine-env.sh"
+export WINEPREFIX=$prefix
+if [ "$bits" = 32 ]; then
+    why=$(why_no_32_bit)
+    [ -z "$why" ] || { echo "SKIP: 32-bit chirolink.exe: $why"; exit 77; }
+fi
+# shellcheck source=../lib/scratch.sh
+. "$root/tests/lib/scratch.sh"
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# glove PORT [EMULATOR OPTION...]: a fresh glove behind COMn.
+glove() {
+    local port=$1
+    shift
+    rm -f "$ports/$port"
+    "$emulator" --link "$ports/$port" --quiet "$@" >"$work/$port.out" 2>"$work/$port.log" &
+    pids+=($!)
+    for _ in $(seq 50); do
+        [ -s "$work/$port.out" ] && return 0
+        sleep 0.1
+    done
+    fail "the glove on $port did not start"
+}
+
+# chirolink ARG...: runs chirolink.exe; its output in $work/out and $work/err, its status in
+# $status.
+chirolink() {
+    status=0
+    run_wine "$exe" "$@" >"$work/out" 2>"$work/err" || status=$?
+}
+
+# The CSV at $1 holds every frame of the gloves named after it, each from sequence 1 on without
+# a gap, all rows in time order; prints the rows of each glove.
+check_rows() {
+    local file=$1
+    shift
+    [ "$(head -1 "$file")" = "glove,sequence,monotonic_s,wall_time,finger1,finger2,finger3,finger4,finger5,roll,pitch,checksum,checksum_ok" ] ||
+        fail "no header in $file"
+    [ -z "$(tail -c 1 "$file")" ] || fail "$file ends in half a row"
+    awk -F, -v gloves="$*" '
+        NR == 1 { next }
+        NF != 13 { print "row " NR ": " NF " fields"; bad = 1 }
+        $2 != seen[$1] + 1 { print "row " NR ": " $1 " sequence " $2 " after " seen[$1] + 0; bad = 1 }
+        $3 < time { print "row " NR ": monotonic_s steps back"; bad = 1 }
+        { seen[$1] = $2; time = $3 }
+        END {
+            n = split(gloves, names, " ")
+            for (i = 1; i <= n; i++) {
+                if (seen[names[i]] < 50) { print names[i] ": only " seen[names[i]] + 0 " rows"; bad = 1 }
+                printf "%s: %d rows\n", names[i], seen[names[i]]
+            }
+            exit bad
+        }' "$file" || fail "the rows of $file are not every frame in order"
+}
+
+values=(--values 10,20,30,40,50,60,70)
+case $case in
+    info-glove)
+        glove com1 "${values[@]}"
+        chirolink info COM1
+        cat "$work/out"
+        [ "$status" -eq 0 ] || fail "status $status: $(cat "$work/err")"
+        grep -qx 'found:           glove answered' "$work/out" || fail "no glove found"
+        grep -q '^settings:        19200 baud, 8N1, raw' "$work/out" || fail "wrong settings"
+        grep -Eq '^frames:          [0-9]+ in 2\.[0-9]+ s, [1-9][0-9]+\.[0-9] per second$' \
+            "$work/out" || fail "no rate"
+        ;;
+    info-missing)
+        chirolink info COM9
+        [ "$status" -eq 1 ] || fail "status $status, not 1"
+        [ "$(cat "$work/err")" = "chirolink: COM9: no such device" ] ||
+            fail "said: $(cat "$work/err")"
+        ;;
+    record-two)
+        glove com1 "${values[@]}"
+        glove com2 --bad-checksum-every 5
+        chirolink record COM1 COM2 -o "Z:${work//\//\\}\\two.csv" --duration 2
+        cat "$work/err"
+        [ "$status" -eq 0 ] || fail "status $status"
+        check_rows "$work/two.csv" COM1 COM2
+        rows=$(($(wc -l <"$work/two.csv") - 1))
+        grep -q " $rows frames, " <(grep '^chirolink: record ' "$work/err" | tail -1) ||
+            fail "the last progress line does not count the $rows rows"
+        [ "$(grep -c ',10,20,30,40,50,60,70,96,1$' "$work/two.csv")" -eq \
+            "$(grep -c '^COM1,' "$work/two.csv")" ] || fail "COM1's values are not as sent"
+        grep -q ',0$' "$work/two.csv" || fail "no bad checksum from COM2"
+        ;;
+    record-ctrl-c)
+        glove com1 "${values[@]}"
+        glove com2
+        run_wine "$exe" record COM1 COM2 -o "Z:${work//\//\\}\\stopped.csv" \
+            >"$work/out" 2>"$work/err" &
+        runner=$!
+        for _ in $(seq 300); do  # rows on disk: it runs
+            [ "$(wc -l <"$work/stopped.csv" 2>/dev/null || echo 0)" -gt 100 ] && break
+            sleep 0.1
+        done
+        program=$(pgrep -f "chirolink.exe record COM1 COM2 -o Z:" | head -1)
+        [ -n "$program" ] || fail "chirolink.exe is not running"
+        kill -INT "$program"
+        status=0
+        wait "$runner" || status=$?
+        cat "$work/err"
+        [ "$status" -eq 0 ] || fail "status $status after Ctrl+C"
+        check_rows "$work/stopped.csv" COM1 COM2
+        grep -q '^chirolink: COM2: [0-9]* frames, longest gap ' "$work/err" ||
+            fail "no summary after Ctrl+C"
+        ;;
+    *) fail "unknown case $case" ;;
+esac
+echo "PASS: $case"
