@@ -25,7 +25,7 @@ case "$what" in
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
                    clang-format dpkg-dev file python3 python3-matplotlib strace
                    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
-                   wine wine64 wine32:i386 fonts-wine nsis zip unzip) ;;
+                   wine wine64 wine32:i386 fonts-wine nsis zip unzip liblo-tools) ;;
     windows-package)
         packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
                    python3 file nsis zip) ;;

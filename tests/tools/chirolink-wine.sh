@@ -7,6 +7,8 @@
 #   record-two     record two gloves for 2 s: every frame of each, in time order
 #   record-ctrl-c  record until Ctrl+C (SIGINT, which Wine hands to the console's handler):
 #                  ends in order, with whole rows and the summary
+#   stream-two     stream two gloves for 2 s to liblo's oscdump on this side of the loopback:
+#                  every frame arrives, numbered by port, with the glove's values, in order
 # Exits 77 (skipped) when BITS is 32 and 32-bit programs cannot run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -122,6 +124,38 @@ case $case in
         check_rows "$work/stopped.csv" COM1 COM2
         grep -q '^chirolink: COM2: [0-9]* frames, longest gap ' "$work/err" ||
             fail "no summary after Ctrl+C"
+        ;;
+    stream-two)
+        glove com1 "${values[@]}"
+        glove com2 --values 11,22,33,44,55,66,77
+        port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+        oscdump -L "$port" >"$work/received" 2>"$work/oscdump.err" &
+        pids+=($!)
+        sleep 0.5  # listening
+        chirolink stream COM1 COM2 --osc "127.0.0.1:$port" --duration 2
+        cat "$work/err"
+        [ "$status" -eq 0 ] || fail "status $status"
+        sleep 0.5  # the last datagrams
+        sent=$(grep '^chirolink: stream ' "$work/err" | tail -1 | sed 's/.* s, \([0-9]*\) frames,.*/\1/')
+        # "TIME /chirolink/N/frame iiiiiiiihd F1 F2 F3 F4 F5 ROLL PITCH GOOD SEQUENCE SECONDS"
+        awk -v sent="$sent" '
+            function wrong(why) { if (++bad <= 5) print "line " NR ": " why ": " $0 }
+            BEGIN { want["/chirolink/1/frame"] = "10 20 30 40 50 60 70 1"
+                    want["/chirolink/2/frame"] = "11 22 33 44 55 66 77 1" }
+            !($2 in want) || $3 != "iiiiiiiihd" { wrong("not a frame message"); next }
+            ($4 " " $5 " " $6 " " $7 " " $8 " " $9 " " $10 " " $11) != want[$2] {
+                wrong("wrong values") }
+            $12 != last[$2] + 1 { wrong("sequence " $12 " after " last[$2] + 0) }
+            { last[$2] = $12; n[$2]++; all++ }
+            END {
+                if (n["/chirolink/1/frame"] < 50 || n["/chirolink/2/frame"] < 50) {
+                    print "too few: " n["/chirolink/1/frame"] + 0 ", " n["/chirolink/2/frame"] + 0
+                    bad = 1
+                }
+                if (all != sent) { print all + 0 " messages arrived of " sent; bad = 1 }
+                exit bad > 0
+            }' "$work/received" || fail "the messages are not every frame of both gloves"
         ;;
     *) fail "unknown case $case" ;;
 esac
