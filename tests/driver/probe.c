@@ -5,9 +5,12 @@
  *   chirolink-probe nothread PORT   GloveInit(PORT) with too little address space left for a
  *                                   thread: must give 0 and close the port, which a second
  *                                   GloveInit with the limit lifted then proves.
+ *   chirolink-probe exitduringinit  return from main while another thread calls GloveInit(NULL)
+ *                                   without pause: the exit handlers run beside those calls.
  *
  * Exit status: 0 as expected, 1 GloveInit gave 0, 2 usage, 3 something else went wrong.
  */
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
@@ -65,9 +68,29 @@ static int no_thread(const char* port) {
     return GloveInit(port) == 1 ? 0 : 1;
 }
 
+static void* init_without_pause(void* unused) {
+    (void)unused;
+    for (;;) {
+        GloveInit(NULL);
+    }
+    return NULL;
+}
+
+static int exit_during_init(void) {
+    pthread_t caller;
+    if (pthread_create(&caller, NULL, init_without_pause, NULL) != 0) {
+        return 3;
+    }
+    pause_ms(100);
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], "exitduringinit") == 0) {
+        return exit_during_init();
+    }
     if (argc != 3) {
-        fprintf(stderr, "usage: %s init|nothread PORT\n", argv[0]);
+        fprintf(stderr, "usage: %s init|nothread PORT, or %s exitduringinit\n", argv[0], argv[0]);
         return 2;
     }
     if (strcmp(argv[1], "init") == 0) {
@@ -76,6 +99,6 @@ int main(int argc, char** argv) {
     if (strcmp(argv[1], "nothread") == 0) {
         return no_thread(argv[2]);
     }
-    fprintf(stderr, "usage: %s init|nothread PORT\n", argv[0]);
+    fprintf(stderr, "usage: %s init|nothread PORT, or %s exitduringinit\n", argv[0], argv[0]);
     return 2;
 }

@@ -1,10 +1,13 @@
 #include "support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -97,17 +100,33 @@ ProbeResult runProbe(const std::vector<std::string>& arguments) {
     argv.push_back(nullptr);
 
     ProbeResult result;
+    const TempDir dir;
+    const std::string errorFile = dir / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     const auto start = Clock::now();
     pid_t child = 0;
-    if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+    const int spawned =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
         return result;
     }
     int status = 0;
-    waitpid(child, &status, 0);
+    const bool ended = eventually([&] { return waitpid(child, &status, WNOHANG) == child; },
+                                  std::chrono::seconds(30));
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
     result.milliseconds = millisecondsSince(start);
-    if (WIFEXITED(status)) {
+    if (ended && WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     }
+    result.errors = readFile(errorFile);
+    std::fputs(result.errors.c_str(), stderr);
     return result;
 }
 

@@ -48,9 +48,11 @@ bool requestsStopped(const tools::GloveEmulator& glove);
 struct ProbeResult {
     int exitCode = -1;  // -1 when it did not exit normally
     double milliseconds = 0;
+    std::string errors;  // what it wrote to its standard error (passed on to ours as well)
 };
 
-/// Runs the probe program (a C client of the shared library) and waits for it.
+/// Runs the probe program (a C client of the shared library) and waits for it, for 30 s at
+/// most: a probe that has not ended by then is killed.
 ProbeResult runProbe(const std::vector<std::string>& arguments);
 
 }  // namespace chirolink::testing
