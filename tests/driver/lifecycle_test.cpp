@@ -1,15 +1,24 @@
 // Starting a link again, owning the port alone, and the process around the link.
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "chirolink.h"
 #include "glove_emulator.h"
+#include "glove_link.h"
 #include "platform/platform.h"
 #include "sample.h"
 
@@ -41,6 +50,46 @@ bool portIsFree(const GloveEmulator& glove) {
     }
     platform::closePort(port);
     return true;
+}
+
+// Descriptors of a pseudo-terminal's slave (a glove's port) that this process holds
+// non-blocking, as the library opens its ports; the glove emulator's own slaves are blocking and
+// its masters are /dev/ptmx. -1 when the descriptors cannot be listed. System calls only: it runs
+// in the child of a threaded fork().
+int libraryPortsHeld() {
+    const int list = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (list < 0) {
+        return -1;
+    }
+    int held = 0;
+    alignas(dirent64) char entries[4096];
+    for (ssize_t got = 0; (got = getdents64(list, entries, sizeof entries)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+            at += entry->d_reclen;
+            int fd = 0;
+            for (const char* digit = entry->d_name; *digit >= '0' && *digit <= '9'; ++digit) {
+                fd = fd * 10 + (*digit - '0');
+            }
+            // The standard streams are the test runner's, whatever they are.
+            const int flags =
+                entry->d_name[0] == '.' || fd <= 2 || fd == list ? -1 : fcntl(fd, F_GETFL);
+            if (flags < 0 || (flags & O_NONBLOCK) == 0) {
+                continue;
+            }
+            constexpr std::size_t kPrefix = sizeof "/proc/self/fd/" - 1;
+            char link[kPrefix + 16] = "/proc/self/fd/";
+            std::memcpy(link + kPrefix, entry->d_name,
+                        std::min<std::size_t>(std::strlen(entry->d_name), 15));
+            char target[64] = {};
+            if (readlink(link, target, sizeof target - 1) > 9 &&
+                std::memcmp(target, "/dev/pts/", 9) == 0 && target[9] >= '0' && target[9] <= '9') {
+                ++held;
+            }
+        }
+    }
+    close(list);
+    return held;
 }
 
 class LifecycleTest : public ::testing::Test {
@@ -182,6 +231,120 @@ TEST_F(LifecycleTest, ForkedChildHoldsNothingOfTheParentsLink) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     const std::size_t later = first.framesSent();
     EXPECT_TRUE(first.waitForFrames(later + 10, milliseconds(3000))) << "the child's end left it";
+}
+
+// Gloves unplugged and plugged in again and again while children are forked without pause:
+// no child may find itself holding a port that a link's thread dropped around the fork.
+TEST_F(LifecycleTest, ChildForkedWhileAPortIsDroppedHoldsNoCopyOfIt) {
+    constexpr int kGloves = 8;
+    constexpr int kRounds = 40;
+    // Forks are slow under the sanitizers: there the test runs out of time before its rounds.
+    const auto deadline = chirolink::testing::Clock::now() + std::chrono::seconds(10);
+    const chirolink::testing::TempDir dir;
+    std::vector<std::unique_ptr<GloveEmulator>> gloves;
+    std::vector<std::unique_ptr<GloveLink>> links;
+    for (int i = 0; i < kGloves; ++i) {
+        gloves.push_back(std::make_unique<GloveEmulator>(dir / ("glove" + std::to_string(i))));
+        gloves.back()->setInstant(true);
+        links.push_back(std::make_unique<GloveLink>());
+        ASSERT_EQ(links.back()->start(gloves.back()->path().c_str()), StartResult::started);
+    }
+
+    // Children are forked without pause while the ports are dropped, from just before the
+    // gloves go away until every link has noticed.
+    std::atomic<bool> forking{true};
+    std::atomic<bool> dropping{false};
+    std::atomic<int> children{0};
+    std::atomic<int> holding{0};  // children that held a port
+    std::atomic<int> unsure{0};   // children that could not tell, or did not exit
+    std::thread forker([&] {
+        std::vector<pid_t> running;
+        auto reapOne = [&] {
+            int status = 0;
+            const bool exited =
+                waitpid(running.front(), &status, 0) == running.front() && WIFEXITED(status);
+            if (exited && WEXITSTATUS(status) == 1) {
+                ++holding;
+            } else if (!exited || WEXITSTATUS(status) != 0) {
+                ++unsure;
+            }
+            running.erase(running.begin());
+        };
+        while (forking.load()) {
+            if (!dropping.load()) {
+                while (!running.empty()) {
+                    reapOne();
+                }
+                std::this_thread::sleep_for(milliseconds(1));
+                continue;
+            }
+            const pid_t child = fork();
+            if (child == 0) {
+                inForkedChild = true;
+                const int held = libraryPortsHeld();
+                _exit(held == 0 ? 0 : held > 0 ? 1 : 2);
+            }
+            if (child > 0) {
+                ++children;
+                running.push_back(child);
+            }
+            if (running.size() >= 4 || (child < 0 && !running.empty())) {
+                reapOne();
+            }
+        }
+        while (!running.empty()) {
+            reapOne();
+        }
+    });
+
+    int round = 0;
+    while (round < kRounds && holding.load() == 0 && unsure.load() == 0 &&
+           chirolink::testing::Clock::now() < deadline) {
+        ++round;
+        dropping = true;
+        std::this_thread::sleep_for(milliseconds(2));
+        for (auto& glove : gloves) {
+            glove->unplug();
+        }
+        const bool dropped = chirolink::testing::eventually(
+            [&] {
+                return std::all_of(links.begin(), links.end(), [](const auto& link) {
+                    return link->state() == LinkState::reopening;
+                });
+            },
+            milliseconds(3000));
+        std::this_thread::sleep_for(milliseconds(2));
+        dropping = false;
+        if (!dropped) {
+            ADD_FAILURE() << "round " << round << ": a link did not notice its glove go";
+            break;
+        }
+        // New links, rather than waiting a quarter of a second for these to reopen.
+        std::vector<std::thread> starts;
+        std::atomic<int> started{0};
+        for (int i = 0; i < kGloves; ++i) {
+            gloves[i]->plug();
+            starts.emplace_back([&, i] {
+                links[i] = std::make_unique<GloveLink>();
+                if (links[i]->start(gloves[i]->path().c_str()) == StartResult::started) {
+                    ++started;
+                }
+            });
+        }
+        for (auto& start : starts) {
+            start.join();
+        }
+        if (started.load() != kGloves) {
+            ADD_FAILURE() << "round " << round << ": " << started.load() << " links started";
+            break;
+        }
+    }
+    forking = false;
+    forker.join();
+    EXPECT_EQ(holding.load(), 0) << holding.load() << " of " << children.load()
+                                 << " children held a port, within " << round * kGloves << " drops";
+    EXPECT_EQ(unsure.load(), 0) << "children that could not list their descriptors";
+    EXPECT_GE(children.load(), round) << "children forked while the ports were dropped";
 }
 
 TEST_F(LifecycleTest, ThreadThatCannotStartGivesZeroAndClosesThePort) {
