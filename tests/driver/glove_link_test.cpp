@@ -1,9 +1,19 @@
 // GloveLink on its own: several links in one process, stamped frames and counters, readers
 // that wait, queue or take callbacks, and why a start failed.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <mutex>
 #include <ostream>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -151,6 +161,28 @@ TEST(GloveLinkTest, SlowReadersMissFramesWithoutSlowingTheLink) {
     EXPECT_EQ(sequences.back() - sequences.front(), 9u);
 }
 
+TEST(GloveLinkTest, CallbackThatThrowsIsCountedAndDeliveryGoesOn) {
+    GloveEmulator glove;
+    glove.setInstant(true);
+    GloveLink link;
+    ASSERT_EQ(link.start(glove.path().c_str()), StartResult::started);
+    std::atomic<int> calls{0};
+    FrameCallback failing(link, [&](const StampedFrame&) {
+        // Any exception at all: a standard one, then something else.
+        if (++calls % 2 == 1) {
+            throw std::runtime_error("the reader failed");
+        }
+        throw 42;
+    });
+    EXPECT_TRUE(eventually([&] { return calls.load() >= 20; }, milliseconds(3000)))
+        << "frames keep coming after a call threw: " << calls.load() << " calls";
+    link.stop();
+    // Every call threw: once the queue is drained, each one is counted.
+    EXPECT_TRUE(eventually([&] { return failing.exceptions() == std::uint64_t(calls.load()); },
+                           milliseconds(3000)))
+        << failing.exceptions() << " exceptions counted in " << calls.load() << " calls";
+}
+
 TEST(GloveLinkTest, CountsAReopenedPort) {
     const chirolink::testing::TempDir dir;
     const std::string path = dir / "glove";
@@ -209,6 +241,75 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   StartResult::noAnswer}),
     [](const auto& info) { return info.param.name; });
+
+// A serial node with no device behind it (ttyS1 to ttyS3 on most PCs) fails its open with EIO.
+// So does the slave of a pseudo-terminal that its master has not unlocked.
+TEST(GloveLinkTest, NodeWithNoDeviceBehindItIsMissing) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    char name[128] = {};
+    const bool named = grantpt(master) == 0 && ptsname_r(master, name, sizeof name) == 0;
+    const int opened = named ? open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
+    const int why = errno;
+    StartResult result = StartResult::started;
+    if (named && opened < 0 && why == EIO) {
+        GloveLink link;
+        result = link.start(name);
+    }
+    if (opened >= 0) {
+        close(opened);
+    }
+    close(master);
+    ASSERT_TRUE(named);
+    ASSERT_EQ(opened, -1) << "a locked slave must not open";
+    ASSERT_EQ(why, EIO) << std::strerror(why);
+    EXPECT_EQ(result, StartResult::missing) << describe(result);
+}
+
+// Readers may ask for the line settings at any time, from any thread, while the link is
+// started and stopped: they see the configured line or no port, never anything half made.
+TEST(GloveLinkTest, LineSettingsWhileTheLinkStartsAndStops) {
+    GloveEmulator glove;
+    glove.setInstant(true);
+    GloveLink link;
+    constexpr const char* kConfigured = "19200 baud, 8N1, raw, no flow control";
+    std::atomic<bool> asking{true};
+    std::atomic<int> configured{0};
+    std::atomic<int> closed{0};
+    std::mutex oddMutex;
+    std::vector<std::string> odd;
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 2; ++i) {
+        readers.emplace_back([&] {
+            while (asking.load()) {
+                const std::string settings = link.lineSettings();
+                if (settings == kConfigured) {
+                    ++configured;
+                } else if (settings == "no port open") {
+                    ++closed;
+                } else {
+                    const std::lock_guard lock(oddMutex);
+                    odd.push_back(settings);
+                }
+            }
+        });
+    }
+    int started = 0;
+    for (int round = 0; round < 10; ++round) {
+        started += link.start(glove.path().c_str()) == StartResult::started ? 1 : 0;
+        std::this_thread::sleep_for(milliseconds(20));
+        link.stop();
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    asking = false;
+    for (auto& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(started, 10);
+    EXPECT_GT(configured.load(), 0);
+    EXPECT_GT(closed.load(), 0);
+    EXPECT_TRUE(odd.empty()) << odd.size() << " odd answers, the first: " << odd.front();
+}
 
 }  // namespace
 }  // namespace chirolink
