@@ -182,5 +182,37 @@ TEST(Exclusive, SecondOpenOfTheLinkPortIsRefused) {
     }
 }
 
+// COM1 has a glove that never answers. init_at_exit.exe returns from main while its other
+// thread is inside GloveInit: the system ends that thread before the library's unload runs, which
+// must then wait for nothing the thread held.
+TEST(Exit, ProcessEndsWhileAThreadIsInGloveInit) {
+    char self[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+    std::string program(self, length);
+    program = program.substr(0, program.find_last_of("\\/") + 1) + "init_at_exit.exe";
+    std::string commandLine = "\"" + program + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &startup, &child))
+        << program << ": error " << GetLastError();
+    const auto start = Clock::now();
+    const bool ended = WaitForSingleObject(child.hProcess, 10000) == WAIT_OBJECT_0;
+    const double took = millisecondsSince(start);
+    if (!ended) {
+        TerminateProcess(child.hProcess, 99);
+        WaitForSingleObject(child.hProcess, 5000);
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(child.hProcess, &status);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    ASSERT_TRUE(ended) << "the process had not ended " << took << " ms after it started";
+    EXPECT_EQ(status, 0u);
+}
+
 }  // namespace
 }  // namespace chirolink::windows_testing
