@@ -20,7 +20,9 @@ namespace chirolink {
 /// Frames a handle keeps for its reader: 20 s at the full rate.
 inline constexpr std::size_t kFramesPerHandle = 4096;
 
-/// The handle on the link behind GloveInit, made with that link, never destroyed.
+/// The handle on the link behind GloveInit, made with that link on first use.
 chirolink_glove& processGlove();
+/// Frees the process glove and its link, for a library unloaded on its own.
+void releaseProcessGlove();
 
 }  // namespace chirolink

@@ -2,8 +2,8 @@
 // thread that forks holds the registry and the locks of every link across fork(); the
 // library's unload hook runs on whichever thread unloads the library or ends the process.
 //
-// The registry is never destroyed: a thread may still create or destroy a link while the
-// process exits.
+// The registry is not destroyed when the process exits: a thread may still create or destroy a
+// link then. A library unloaded on its own frees it.
 #include "link_registry.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "glove_handle.h"
 #include "link_state.h"
 
 namespace chirolink {
@@ -21,9 +22,23 @@ struct Registry {
     std::vector<GloveLink::State*> links;
 };
 
+Registry* made = nullptr;
+
 Registry& registry() {
-    static Registry* const all = new Registry;
+    static Registry* const all = made = new Registry;
     return *all;
+}
+
+// Every link stops for good. A library unloaded on its own also frees what it made for itself:
+// the process glove, and the registry, once that has no link left.
+void endLibrary(platform::Unload how) {
+    GloveLink::endAll();
+    if (how == platform::Unload::library) {
+        releaseProcessGlove();
+        if (made->links.empty()) {
+            delete made;
+        }
+    }
 }
 
 // Every lock of every link, its readers' queues included, is held across fork, so that the
@@ -88,7 +103,7 @@ void forgetLinksInChild() {
 void enrol(GloveLink::State* link) {
     static const bool installed =
         platform::installForkHandlers(lockForFork, unlockAfterFork, forgetLinksInChild) &&
-        platform::atUnload(GloveLink::endAll);
+        platform::atUnload(endLibrary);
     static_cast<void>(installed);
     Registry& all = registry();
     const std::lock_guard lock(all.mutex);

@@ -118,11 +118,16 @@ bool joinThread(Thread& thread, int milliseconds = -1);
 /// `child` in the child. Returns false when the handlers could not be installed.
 bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)());
 
-/// Calls `hook` once when the library is unloaded or the process ends normally, where threads
-/// of the library could otherwise outlive what they use. Returns false when it cannot. Where
-/// the library's threads keep it loaded and the system ends them with the process (Windows),
-/// there is nothing to do and the hook is never called.
-bool atUnload(void (*hook)());
+/// How the library goes away.
+enum class Unload {
+    library,  ///< the library alone is unloaded: no thread runs in it, what it holds may go
+    process,  ///< the process ends: the host's threads may still call in, nothing may be freed
+};
+
+/// Calls `hook` once when the library goes away, saying how. Returns false when it cannot.
+/// Where the system ends the library's threads with the process before the unload (Windows),
+/// the hook is called only for a library unloaded on its own.
+bool atUnload(void (*hook)(Unload how));
 
 /// Writes one line to the platform's debug channel: syslog at LOG_DEBUG here, without
 /// openlog (the host program owns its syslog identity).

@@ -2,13 +2,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <syslog.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cxxabi.h>
+
 #include <atomic>
 #include <cerrno>
+#include <new>
 
 #include "platform.h"
 #include "posix_common.h"
@@ -25,13 +29,20 @@ void* runThread(void* started) {
 }
 
 std::atomic<void (*)(const char*)> debugSink{nullptr};
-std::atomic<void (*)()> unloadHook{nullptr};
+std::atomic<void (*)(Unload)> unloadHook{nullptr};
 
-// Runs when the library is unloaded (dlclose) and when the process exits normally, while
+// Posted by the C library when the process exits, before any library's destructors run; see
+// atUnload. Allocated, not static: it outlives this library, and the C library keeps it.
+sem_t* exitMarker = nullptr;
+
+// Runs when the library is unloaded (dlclose), and when the process exits normally while
 // other threads may still run.
 __attribute__((destructor)) void onUnload() {
     if (auto* hook = unloadHook.exchange(nullptr)) {
-        hook();
+        int posted = 0;
+        const bool exiting =
+            exitMarker == nullptr || (sem_getvalue(exitMarker, &posted) == 0 && posted > 0);
+        hook(exiting ? Unload::process : Unload::library);
     }
 }
 
@@ -142,7 +153,23 @@ bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)()) {
     return pthread_atfork(prepare, parent, child) == 0;
 }
 
-bool atUnload(void (*hook)()) {
+bool atUnload(void (*hook)(Unload how)) {
+    // Exit and dlclose both run this library's destructors; only exit runs the exit handlers
+    // that belong to the main program. One is registered as the main program's (no DSO
+    // handle), so that it stays when this library goes, and it is the C library's own
+    // sem_post, so that nothing of this library runs then: it posts the marker on exit only.
+    auto* marker = new (std::nothrow) sem_t;
+    if (marker == nullptr || sem_init(marker, 0, 0) != 0) {
+        delete marker;
+        return false;
+    }
+    const auto post = reinterpret_cast<void (*)(void*)>(reinterpret_cast<void (*)()>(&sem_post));
+    if (__cxxabiv1::__cxa_atexit(post, marker, nullptr) != 0) {
+        sem_destroy(marker);
+        delete marker;
+        return false;
+    }
+    exitMarker = marker;
     unloadHook.store(hook);
     return true;
 }

@@ -87,6 +87,7 @@ Found found(const SavedSettings& saved) {
 
 // Set at process exit, when the system has already ended every other thread.
 std::atomic<bool> processEnding{false};
+std::atomic<void (*)(Unload)> unloadHook{nullptr};
 
 DWORD WINAPI runThread(LPVOID parameter) {
     const Thread* thread = static_cast<Thread*>(parameter);
@@ -349,13 +350,13 @@ bool installForkHandlers(void (*)(), void (*)(), void (*)()) {
     return true;  // no fork() here
 }
 
-bool atUnload(void (*)()) {
-    // A running link's thread holds a reference to this library, so it is never unloaded
-    // under one; and when the process ends, the system has ended every thread before the
-    // unload, which must then take no lock and wait for nothing.
+bool atUnload(void (*hook)(Unload how)) {
+    // Called from DllMain for a FreeLibrary only. A running link's thread holds a reference to
+    // this library, so no thread of it runs then. When the process ends, the system has ended
+    // every thread before the unload, which must then take no lock and wait for nothing.
+    unloadHook.store(hook, std::memory_order_release);
     return true;
 }
-
 void debugLine(const char* line) {
     if (auto* sink = debugSink.load(std::memory_order_acquire)) {
         sink(line);
@@ -370,11 +371,16 @@ void setDebugSink(void (*sink)(const char* line)) {
 
 }  // namespace chirolink::platform
 
-// Notes only that the process is ending (a non-null `reserved` on detach). Nothing else is
-// done at unload: the links are never destroyed, and no thread of theirs runs by then.
+// On detach: when the process is ending (a non-null `reserved`), notes only that, for the
+// threads are gone and their locks with them; when the library alone is freed, lets the core
+// free what it holds.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_DETACH && reserved != nullptr) {
-        chirolink::platform::processEnding.store(true, std::memory_order_release);
+    if (reason == DLL_PROCESS_DETACH) {
+        if (reserved != nullptr) {
+            chirolink::platform::processEnding.store(true, std::memory_order_release);
+        } else if (auto* hook = chirolink::platform::unloadHook.exchange(nullptr)) {
+            hook(chirolink::platform::Unload::library);
+        }
     }
     return TRUE;
 }
