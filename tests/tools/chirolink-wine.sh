@@ -81,6 +81,8 @@ case $case in
         [ "$status" -eq 0 ] || fail "status $status: $(cat "$work/err")"
         grep -qx 'found:           glove answered' "$work/out" || fail "no glove found"
         grep -q '^settings:        19200 baud, 8N1, raw' "$work/out" || fail "wrong settings"
+        grep -q 'reads 1 ms a byte + 200 ms, writes 1 ms a byte + 200 ms$' "$work/out" ||
+            fail "no time-outs in the settings"
         grep -Eq '^frames:          [0-9]+ in 2\.[0-9]+ s, [1-9][0-9]+\.[0-9] per second$' \
             "$work/out" || fail "no rate"
         ;;

@@ -159,6 +159,16 @@ std::string describeSettings(Handle port) {
     text += line.fOutxCtsFlow || line.fRtsControl == RTS_CONTROL_HANDSHAKE ? "RTS/CTS flow control"
             : line.fOutX || line.fInX                                      ? "XON/XOFF flow control"
                                                                            : "no flow control";
+    COMMTIMEOUTS limits{};
+    if (GetCommTimeouts(handleOf(port), &limits)) {
+        const auto limit = [](DWORD perByte, DWORD constant) {
+            return std::to_string(perByte) + " ms a byte + " + std::to_string(constant) + " ms";
+        };
+        text += ", reads " +
+                limit(limits.ReadTotalTimeoutMultiplier, limits.ReadTotalTimeoutConstant) +
+                ", writes " +
+                limit(limits.WriteTotalTimeoutMultiplier, limits.WriteTotalTimeoutConstant);
+    }
     return text;
 }
 
