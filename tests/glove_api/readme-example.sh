@@ -30,7 +30,7 @@ for glove in left right; do
     awk -v port="$work/$glove" '$1 == port {
             if ($2 != n + 1 || $3 < t) { print "out of order at line " NR ": " $0; bad = 1 }
             n = $2; t = $3 }
-         END { if (n < 300) { print port ": only " n " frames"; bad = 1 } exit bad }' \
+         END { if (n < 100) { print port ": only " n " frames"; bad = 1 } exit bad }' \
         "$work/out" || fail "$glove's frames"
 done
 grep -q " 1 2 3 4 5 6 7$" "$work/out" || fail "the left glove's values"
