@@ -3,7 +3,7 @@
 #   Chirolink-<version>-<arch>.zip        the files, in a folder Chirolink-<version>-<arch>
 #   Chirolink-<version>-<arch>-setup.exe  an installer of the same files (chirolink.nsi)
 # <arch> is win32 or win64, after the tree's Chirolink.dll; <version> is the CMake project's.
-# The files: Chirolink.dll, Chiroscope.exe, chirolink.exe when the tree has built it, the
+# The files: Chirolink.dll, Chiroscope.exe, chirolink.exe, the
 # headers, Chirolink.def and the MinGW import library, the Python module, README.txt, and
 # LICENSE.txt when the project has a LICENSE file.
 #
@@ -38,11 +38,8 @@ mkdir -p "$stage/include" "$stage/lib" "$stage/python"
 
 # Programs and library, without their symbol tables.
 for program in Chirolink.dll Chiroscope.exe chirolink.exe; do
-    if [ -f "$tree/bin/$program" ]; then
-        "$cross-strip" -o "$stage/$program" "$tree/bin/$program"
-    elif [ "$program" != chirolink.exe ]; then
-        fail "$tree/bin/$program is not built"
-    fi
+    [ -f "$tree/bin/$program" ] || fail "$tree/bin/$program is not built"
+    "$cross-strip" -o "$stage/$program" "$tree/bin/$program"
 done
 cp "$root/driver/include/chirolink.h" "$root/driver/include/chirolink_glove.h" "$stage/include/"
 cp "$root/driver/Chirolink.def" "$tree/driver/libChirolink.dll.a" "$stage/lib/"

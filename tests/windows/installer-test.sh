@@ -4,8 +4,7 @@
 #   - installs the 64-bit and the 32-bit release silently, side by side, and checks that each
 #     put exactly the zip's files under its own Program Files folder, with a Start-menu entry
 #     and an uninstall entry of its own;
-#   - opens an emulated glove through each installed copy: `chirolink.exe info COM1` when the
-#     release has chirolink.exe, else through the installed Chirolink.dll (installed_probe.exe);
+#   - checks an emulated glove with each installed copy's `chirolink.exe info COM1`;
 #   - uninstalls them silently, one after the other (the other stays whole);
 #   - installs the 64-bit release once more into a folder given with /D=, and uninstalls it;
 #   - checks that the prefix's files and registry are as they were before.
@@ -135,16 +134,9 @@ expect_glove() { # ARCH FOLDER
     "$emulator" --link "$ports/com1" --quiet --values 10,20,30,40,50,60,70 >/dev/null 2>&1 &
     pids+=($!)
     for _ in $(seq 50); do [ -e "$ports/com1" ] && break; sleep 0.1; done
-    if [ -f "$(unix_path "$2")/chirolink.exe" ]; then
-        output=$(wine_out "$2\\chirolink.exe" info COM1 || true)
-        grep -Eq '^found: +glove answered$' <<<"$output" ||
-            fail "$arch: chirolink.exe info COM1 said"$'\n'"$output"
-    else
-        output=$(wine_out "${tree_of[$arch]}/bin/installed_probe.exe" "$2\\Chirolink.dll" COM1 ||
-            true)
-        [ "$output" = "10 20 30 40 50 60 70" ] ||
-            fail "$arch: the installed Chirolink.dll gave '$output'"
-    fi
+    output=$(wine_out "$2\\chirolink.exe" info COM1 || true)
+    grep -Eq '^found: +glove answered$' <<<"$output" ||
+        fail "$arch: chirolink.exe info COM1 said"$'\n'"$output"
     kill "${pids[-1]}" 2>/dev/null || true
     wait "${pids[-1]}" 2>/dev/null || true
     unset 'pids[-1]'
