@@ -1,6 +1,6 @@
 // The operating-system services the link needs: a serial port with deadlines, a way to
 // interrupt the acquisition thread's waits, a thread, sleeping, and the debug line.
-// Each operating system implements this header: win32.cpp, and the posix_*.cpp files.
+// Each operating system implements this header in a few files: posix_*.cpp, win32_*.cpp.
 #pragma once
 
 #include <cstddef>
