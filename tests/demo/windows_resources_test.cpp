@@ -88,7 +88,7 @@ struct Resource {
     std::vector<unsigned char> data;
 };
 
-std::vector<Resource> readResFile(const char* path) {
+[[maybe_unused]] std::vector<Resource> readResFile(const char* path) {
     std::ifstream file(path, std::ios::binary);
     const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), {});
     std::vector<Resource> resources;
