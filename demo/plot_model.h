@@ -22,7 +22,7 @@ namespace chiroscope::plot {
 inline constexpr double kWindowS = 10.0;         // the last 10 s of frames
 inline constexpr double kGapS = 0.05;            // frames further apart are not joined by a line
 inline constexpr double kNoFramesAfterS = 0.25;  // "no frames" once the newest is older
-inline constexpr int kRedrawPeriodMs = 34;       // under 30 redraws a second
+inline constexpr int kRedrawPeriodMs = 50;       // 20 redraws a second
 inline constexpr std::array<int, 3> kGridValues = {64, 128, 192};
 inline constexpr int kMaxValue = 255;
 inline constexpr int kTimeTickS = 2;  // a labelled tick every 2 s

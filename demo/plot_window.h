@@ -1,4 +1,4 @@
-// The plot window: the glove's every frame of the last 10 s as seven traces, redrawn up to 30
+// The plot window: the glove's every frame of the last 10 s as seven traces, redrawn 20
 // times a second. It drains the glove's frame queue at each redraw (never waiting), hands the
 // frames to the shared model (plot_model.h) and paints the scene the model lays out.
 //
