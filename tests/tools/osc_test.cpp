@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../lib/loopback.h"
 #include "glove_emulator.h"
 #include "host_port.h"
 #include "osc.h"
@@ -96,19 +97,8 @@ public:
     explicit Receiver(int family) : family_(family) {
         fd_ = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         EXPECT_GE(fd_, 0);
-        sockaddr_storage address{};
-        socklen_t length = 0;
-        if (family == AF_INET6) {
-            auto& in6 = reinterpret_cast<sockaddr_in6&>(address);
-            in6.sin6_family = AF_INET6;
-            in6.sin6_addr = in6addr_loopback;
-            length = sizeof in6;
-        } else {
-            auto& in = reinterpret_cast<sockaddr_in&>(address);
-            in.sin_family = AF_INET;
-            in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            length = sizeof in;
-        }
+        sockaddr_storage address;
+        auto length = static_cast<socklen_t>(testing::loopbackAddress(family, address));
         EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), length), 0);
         EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
         port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port

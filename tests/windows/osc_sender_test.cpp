@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../lib/loopback.h"
 #include "osc.h"
 #include "udp.h"
 
@@ -21,19 +22,8 @@ public:
     explicit Receiver(int family) {
         socket_ = ::socket(family, SOCK_DGRAM, IPPROTO_UDP);
         EXPECT_NE(socket_, INVALID_SOCKET) << WSAGetLastError();
-        sockaddr_storage address{};
-        int length = 0;
-        if (family == AF_INET6) {
-            auto& in6 = reinterpret_cast<sockaddr_in6&>(address);
-            in6.sin6_family = AF_INET6;
-            in6.sin6_addr = in6addr_loopback;
-            length = sizeof in6;
-        } else {
-            auto& in = reinterpret_cast<sockaddr_in&>(address);
-            in.sin_family = AF_INET;
-            in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            length = sizeof in;
-        }
+        sockaddr_storage address;
+        int length = testing::loopbackAddress(family, address);
         EXPECT_EQ(::bind(socket_, reinterpret_cast<sockaddr*>(&address), length), 0)
             << WSAGetLastError();
         EXPECT_EQ(::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length), 0);
