@@ -101,9 +101,10 @@ void forgetLinksInChild() {
 }  // namespace
 
 void enrol(GloveLink::State* link) {
-    static const bool installed =
-        platform::installForkHandlers(lockForFork, unlockAfterFork, forgetLinksInChild) &&
+    static const bool installed = [] {
         platform::atUnload(endLibrary);
+        return platform::installForkHandlers(lockForFork, unlockAfterFork, forgetLinksInChild);
+    }();
     static_cast<void>(installed);
     Registry& all = registry();
     const std::lock_guard lock(all.mutex);

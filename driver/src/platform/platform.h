@@ -124,10 +124,10 @@ enum class Unload {
     process,  ///< the process ends: the host's threads may still call in, nothing may be freed
 };
 
-/// Calls `hook` once when the library goes away, saying how. Returns false when it cannot.
+/// Calls `hook` once when the library goes away, saying how.
 /// Where the system ends the library's threads with the process before the unload (Windows),
 /// the hook is called only for a library unloaded on its own.
-bool atUnload(void (*hook)(Unload how));
+void atUnload(void (*hook)(Unload how));
 
 /// Writes one line to the platform's debug channel: syslog at LOG_DEBUG here, without
 /// openlog (the host program owns its syslog identity).

@@ -156,27 +156,26 @@ bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)()) {
     return pthread_atfork(prepare, parent, child) == 0;
 }
 
-bool atUnload(void (*hook)(Unload how)) {
+void atUnload(void (*hook)(Unload how)) {
     unloadHook.store(hook);
     // Exit and dlclose both run this library's destructors; only exit runs the exit handlers
     // that belong to the main program. One is registered as the main program's (no DSO
     // handle), so that it stays when this library goes, and it is the C library's own
     // sem_post, so that nothing of this library runs then: it posts the marker on exit only.
-    // Without the marker every unload counts as the end of the process, and nothing is freed.
-#if defined(__SANITIZE_THREAD__)
-    // ThreadSanitizer calls the main program's exit handlers without their argument.
-    return true;
-#else
+    // Without the marker every unload counts as the end of the process, and nothing is freed:
+    // so under ThreadSanitizer, which calls the main program's exit handlers without their
+    // argument.
+#if !defined(__SANITIZE_THREAD__)
     auto* marker = new (std::nothrow) sem_t;
     if (marker == nullptr || sem_init(marker, 0, 0) != 0) {
         delete marker;
-        return true;
+        return;
     }
     const auto post = reinterpret_cast<void (*)(void*)>(reinterpret_cast<void (*)()>(&sem_post));
     if (__cxxabiv1::__cxa_atexit(post, marker, nullptr) != 0) {
         sem_destroy(marker);
         delete marker;
-        return true;
+        return;
     }
     exitMarker = marker;
     // After dlclose only the C library's exit list holds the marker, and the C library frees
@@ -184,7 +183,6 @@ bool atUnload(void (*hook)(Unload how)) {
     if (__lsan_ignore_object != nullptr) {
         __lsan_ignore_object(marker);
     }
-    return true;
 #endif
 }
 

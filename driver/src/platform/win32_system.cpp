@@ -105,12 +105,11 @@ bool installForkHandlers(void (*)(), void (*)(), void (*)()) {
     return true;  // no fork() here
 }
 
-bool atUnload(void (*hook)(Unload how)) {
+void atUnload(void (*hook)(Unload how)) {
     // Called from DllMain for a FreeLibrary only. A running link's thread holds a reference to
     // this library, so no thread of it runs then. When the process ends, the system has ended
     // every thread before the unload, which must then take no lock and wait for nothing.
     unloadHook.store(hook, std::memory_order_release);
-    return true;
 }
 
 void debugLine(const char* line) {
