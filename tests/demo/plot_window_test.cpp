@@ -86,11 +86,19 @@ TEST(ReadoutPlotEntry, CtrlPAndTheEntrysCommandsOpenOnePlotWindow) {
     EXPECT_EQ(dialog.findChildren<PlotWindow*>().size(), 1);
 }
 
-TEST(PlotWindow, EveryFrameReachesTheModelAndTheTracesAreDrawn) {
+// A plot window shown on a glove whose frames flow.
+class PlotWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+
     GloveOnLink link;
-    PlotWindow window(link.glove);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    PlotWindow window{link.glove};
+};
+
+TEST_F(PlotWindowTest, EveryFrameReachesTheModelAndTheTracesAreDrawn) {
     QTest::qWait(1500);
     const QImage picture = window.grab().toImage();
     for (const plot::Trace& trace : plot::kTraces) {
@@ -115,25 +123,6 @@ TEST(PlotWindow, EveryFrameReachesTheModelAndTheTracesAreDrawn) {
     EXPECT_EQ(link.status().missed, 0u);
 }
 
-TEST(PlotWindow, SpacePausesTheDrawingWhileFramesKeepArriving) {
-    GloveOnLink link;
-    PlotWindow window(link.glove);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    QTest::qWait(300);
-    QTest::keyClick(&window, Qt::Key_Space);
-    const QImage paused = window.grab().toImage();
-    EXPECT_EQ(window.scene().note, "paused");
-    const std::uint64_t counted = window.model().frameCount();
-    // Frames keep coming (a tenth of a second's worth and more), the picture stays.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.model().frameCount() >= counted + 20; }, 5000));
-    EXPECT_EQ(window.grab().toImage(), paused);
-    QTest::keyClick(&window, Qt::Key_Space);
-    QTest::qWait(100);
-    EXPECT_NE(window.grab().toImage(), paused);
-    EXPECT_EQ(window.scene().note, "");
-}
-
 // The widest break between two stretches of a trace, in seconds.
 double widestGapS(const plot::Scene& scene) {
     const auto& lines = scene.traces[0];
@@ -145,11 +134,7 @@ double widestGapS(const plot::Scene& scene) {
     return widest;
 }
 
-TEST(PlotWindow, AGoneGloveLeavesAGapAndSaysNoFrames) {
-    GloveOnLink link;
-    PlotWindow window(link.glove);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+TEST_F(PlotWindowTest, AGoneGloveLeavesAGapAndSaysNoFrames) {
     QTest::qWait(500);
     link.emulator.unplug();
     EXPECT_TRUE(QTest::qWaitFor(
