@@ -87,9 +87,15 @@ extern "C" {
  * to Chirolink.dll, so the library stays loaded while a link runs, even after
  * the program's FreeLibrary; it is unloaded when the link stops (a later
  * GloveInit, e.g. GloveInit(NULL)) and its last reference is gone, or with
- * the process. On Linux, unloading stops the thread. A call made while the
- * process exits (after its exit handlers have started) does nothing and
- * gives 0.
+ * the process. On Linux, unloading stops the thread.
+ *
+ * Exit: on Linux, a call made while the process exits does nothing and gives
+ * 0: a call from an exit handler (atexit) that the program registered before
+ * its first GloveInit, and any call once those handlers run. A handler
+ * registered after the first GloveInit runs earlier, while the library still
+ * takes calls; whatever it starts, the process's end stops. On Windows the
+ * library learns of the exit only when the system ends its threads: a call
+ * from an exit handler may still start a link, which ends with the process.
  */
 CHIROLINK_API int32_t CHIROLINK_CALL GloveInit(const char* port);
 

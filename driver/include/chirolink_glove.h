@@ -157,9 +157,11 @@ CHIROLINK_API const char* CHIROLINK_CALL chirolink_version(void);
  * A handle on the link that GloveInit, GloveGetDataPtr and GloveGetData use,
  * valid for as long as the library is loaded and the same across repeated
  * GloveInit calls: it sees the frames of whatever port GloveInit opened last
- * (sequence numbers start again at 1 with each successful GloveInit). Its
- * queue receives every frame from the library's load on, so that a reader
- * that calls it after GloveInit still gets the first frame.
+ * (sequence numbers start again at 1 with each successful GloveInit). Each
+ * successful GloveInit empties its queue and zeroes its counters, missed
+ * included; the queue then receives that link's every frame from the first
+ * on, so that a reader that calls it after GloveInit still gets the first
+ * frame, and never one of an earlier link.
  * chirolink_close on it does nothing.
  *
  * Note for the three calls: right after a successful GloveInit, the sample

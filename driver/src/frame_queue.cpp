@@ -40,6 +40,12 @@ std::uint64_t FrameQueue::missed() const {
     return missed_;
 }
 
+void FrameQueue::restart() {
+    const std::lock_guard lock(mutex_);
+    frames_.clear();
+    missed_ = 0;
+}
+
 void FrameQueue::push(const StampedFrame& frame) {
     {
         const std::lock_guard lock(mutex_);

@@ -55,6 +55,9 @@ public:
     bool closed() const;
     /// Frames dropped because the reader had fallen `capacity` behind.
     std::uint64_t missed() const;
+    /// Drops every frame not yet taken and counts no missed frame: the link starts a new run,
+    /// whose readers see its frames only.
+    void restart();
 
     /// Called by the link for every frame.
     void push(const StampedFrame& frame);

@@ -58,6 +58,8 @@ void runAcquisition(void* acquisition) {
 
 StartResult startResultFor(platform::OpenFailure failure) {
     switch (failure) {
+        case platform::OpenFailure::badName:
+            return StartResult::badName;
         case platform::OpenFailure::missing:
             return StartResult::missing;
         case platform::OpenFailure::notATerminal:
@@ -147,6 +149,9 @@ StartResult GloveLink::start(const char* port) {
         auto readers = link.published.lock();
         readers->counters = {};
         readers->latest = {};
+        for (const auto& queue : readers->queues) {
+            queue->restart();
+        }
     }
     control->portName = port;
     control->acquisition = std::move(acquisition);

@@ -60,7 +60,8 @@ public:
 
     /// Stops whatever this link runs, then opens `port` ("COM1", a device path), configures it,
     /// says hello up to three times and starts the thread. Counters and sequence numbers start
-    /// from zero again; the sample buffer keeps its bytes (the hello's answer lands in byte 0).
+    /// from zero again, and the readers' queues empty; the sample buffer keeps its bytes (the
+    /// hello's answer lands in byte 0).
     StartResult start(const char* port);
     /// Stops the thread and closes the port. Lets the exchange under way finish for at most one
     /// cycle's time (409 ms), then wakes the thread. Frames, counters and the buffer stay.
@@ -84,7 +85,8 @@ public:
     std::optional<StampedFrame> waitForFrame(std::uint64_t after,
                                              std::chrono::milliseconds timeout) const;
     /// A queue that receives every frame from now on (up to `capacity` behind), across stops
-    /// and starts: subscribe before start() to get a link's frames from its very first.
+    /// and starts: subscribe before start() to get a link's frames from its very first. Each
+    /// successful start empties it, so that it holds the new run's frames only.
     std::shared_ptr<FrameQueue> subscribe(std::size_t capacity = 1024);
     /// Stops delivering frames to `queue` and closes it.
     void unsubscribe(const std::shared_ptr<FrameQueue>& queue);

@@ -3,40 +3,52 @@
 // library's unload hook runs on whichever thread unloads the library or ends the process.
 //
 // The registry is not destroyed when the process exits: a thread may still create or destroy a
-// link then. A library unloaded on its own frees it.
+// link then. A library unloaded on its own frees its list; its lock stays usable throughout.
 #include "link_registry.h"
 
 #include <algorithm>
-#include <mutex>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "glove_handle.h"
+#include "guarded.h"
 #include "link_state.h"
 
 namespace chirolink {
 namespace {
 
-struct Registry {
-    std::mutex mutex;
-    std::vector<GloveLink::State*> links;
+// The links, made on first use. The lock that guards the pointer is part of the library's image
+// and has nothing to destroy, so that it still works while the process exits and while the library
+// is unloaded: a fork on another thread may run the fork handlers until the C library removes
+// them, after this library's destructor has freed the links' list.
+struct Links {
+    std::vector<GloveLink::State*> all;
 };
 
-Registry* made = nullptr;
+// Null before the first link, and once a library unloaded on its own has freed the list.
+Guarded<Links*> registry;
+static_assert(std::is_trivially_destructible_v<Guarded<Links*>>,
+              "the registry's lock must outlive every exit and unload handler");
 
-Registry& registry() {
-    static Registry* const all = made = new Registry;
-    return *all;
+// The list, made on first use.
+Links& links(const Guarded<Links*>::Access& made) {
+    if (*made == nullptr) {
+        *made = new Links;
+    }
+    return **made;
 }
 
 // Every link stops for good. A library unloaded on its own also frees what it made for itself:
-// the process glove, and the registry, once that has no link left.
+// the process glove, and the list, once that has no link left.
 void endLibrary(platform::Unload how) {
     GloveLink::endAll();
     if (how == platform::Unload::library) {
         releaseProcessGlove();
-        if (made->links.empty()) {
-            delete made;
+        const auto made = registry.lock();
+        if (*made != nullptr && (*made)->all.empty()) {
+            delete *made;
+            *made = nullptr;
         }
     }
 }
@@ -45,9 +57,12 @@ void endLibrary(platform::Unload how) {
 // child gets them free, sees every port either open and stored or closed, and every frame
 // either published or not. The order is the one the acquisition thread publishes in.
 void lockForFork() {
-    Registry& all = registry();
-    all.mutex.lock();
-    for (GloveLink::State* link : all.links) {
+    registry.holdForFork();
+    Links* const made = registry.valueHeldForFork();
+    if (made == nullptr) {
+        return;
+    }
+    for (GloveLink::State* link : made->all) {
         link->control.holdForFork();
         link->port.holdForFork();
         link->published.holdForFork();
@@ -58,44 +73,46 @@ void lockForFork() {
 }
 
 void unlockAfterFork() {
-    Registry& all = registry();
-    for (GloveLink::State* link : all.links) {
-        for (const auto& queue : link->published.valueHeldForFork().queues) {
-            queue->releaseAfterFork();
+    if (Links* const made = registry.valueHeldForFork()) {
+        for (GloveLink::State* link : made->all) {
+            for (const auto& queue : link->published.valueHeldForFork().queues) {
+                queue->releaseAfterFork();
+            }
+            link->published.releaseAfterFork();
+            link->port.releaseAfterFork();
+            link->control.releaseAfterFork();
         }
-        link->published.releaseAfterFork();
-        link->port.releaseAfterFork();
-        link->control.releaseAfterFork();
     }
-    all.mutex.unlock();
+    registry.releaseAfterFork();
 }
 
 // A child of fork() has none of the links' threads: it must neither join one nor touch the
 // parent's ports, nor wait for the parent's readers. Its copies are closed, and only closed: they
 // would hold the ports' locks for as long as the child lives.
 void forgetLinksInChild() {
-    Registry& all = registry();
-    for (GloveLink::State* link : all.links) {
-        auto& port = link->port.valueHeldForFork();
-        auto& control = link->control.valueHeldForFork();
-        platform::closeInheritedCopy(port.handle);
-        platform::closeInheritedCopy(control.wakeup);
-        port.handle = platform::kNoHandle;
-        link->run.store(0, std::memory_order_relaxed);
-        control.wakeup = {};
-        control.thread = {};
-        control.acquisition.reset();
-        // The parent's threads that waited for frames do not exist here: the waits start
-        // afresh (the old conditions would wait for them for ever when destroyed).
-        for (const auto& queue : link->published.valueHeldForFork().queues) {
-            queue->renewInForkedChild();
+    if (Links* const made = registry.valueHeldForFork()) {
+        for (GloveLink::State* link : made->all) {
+            auto& port = link->port.valueHeldForFork();
+            auto& control = link->control.valueHeldForFork();
+            platform::closeInheritedCopy(port.handle);
+            platform::closeInheritedCopy(control.wakeup);
+            port.handle = platform::kNoHandle;
+            link->run.store(0, std::memory_order_relaxed);
+            control.wakeup = {};
+            control.thread = {};
+            control.acquisition.reset();
+            // The parent's threads that waited for frames do not exist here: the waits start
+            // afresh (the old conditions would wait for them for ever when destroyed).
+            for (const auto& queue : link->published.valueHeldForFork().queues) {
+                queue->renewInForkedChild();
+            }
+            new (&link->frameArrived) std::condition_variable;
+            link->published.releaseAfterFork();
+            link->port.releaseAfterFork();
+            link->control.releaseAfterFork();
         }
-        new (&link->frameArrived) std::condition_variable;
-        link->published.releaseAfterFork();
-        link->port.releaseAfterFork();
-        link->control.releaseAfterFork();
     }
-    all.mutex.unlock();
+    registry.releaseAfterFork();
 }
 
 }  // namespace
@@ -106,21 +123,18 @@ void enrol(GloveLink::State* link) {
         return platform::installForkHandlers(lockForFork, unlockAfterFork, forgetLinksInChild);
     }();
     static_cast<void>(installed);
-    Registry& all = registry();
-    const std::lock_guard lock(all.mutex);
-    all.links.push_back(link);
+    links(registry.lock()).all.push_back(link);
 }
 
 void withdraw(GloveLink::State* link) {
-    Registry& all = registry();
-    const std::lock_guard lock(all.mutex);
-    all.links.erase(std::remove(all.links.begin(), all.links.end(), link), all.links.end());
+    const auto made = registry.lock();
+    auto& all = links(made).all;
+    all.erase(std::remove(all.begin(), all.end(), link), all.end());
 }
 
 void forEveryLink(void (*end)(GloveLink::State& link)) {
-    Registry& all = registry();
-    const std::lock_guard lock(all.mutex);
-    for (GloveLink::State* link : all.links) {
+    const auto made = registry.lock();
+    for (GloveLink::State* link : links(made).all) {
         end(*link);
     }
 }

@@ -1,10 +1,15 @@
 // GloveInit, GloveGetDataPtr and GloveGetData: the process's one link, and its sample buffer.
 #include "chirolink.h"
 #include "glove_link.h"
+#include "platform/platform.h"
 #include "protocol.h"
 #include "sample_buffer.h"
 
 extern "C" CHIROLINK_API int32_t CHIROLINK_CALL GloveInit(const char* port) {
+    // An exit handler that calls in would start a link that the process's end stops at once.
+    if (chirolink::platform::processExiting()) {
+        return 0;
+    }
     try {
         return chirolink::GloveLink::process().start(port) == chirolink::StartResult::started ? 1
                                                                                               : 0;

@@ -49,6 +49,27 @@ TEST(GloveApiTest, EveryFailedOpenSaysWhy) {
                   "port busy (held by another program or link)");
     expectRefused(silent.path().c_str(), CHIROLINK_ERR_NO_GLOVE, "no glove answered");
     chirolink_close(holder);
+
+    // Names that the system refuses before any device is looked at.
+    ASSERT_EQ(symlink((dir / "loop-b").c_str(), (dir / "loop-a").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "loop-a").c_str(), (dir / "loop-b").c_str()), 0);
+    expectRefused((dir / "loop-a").c_str(), CHIROLINK_ERR_MISSING, "no such device");
+    expectRefused((dir / std::string(300, 'n')).c_str(), CHIROLINK_ERR_ARG, "invalid argument");
+    // A port behind a directory that this user may not search; root may search any, so the
+    // open is tried by a child that is somebody else.
+    const std::string locked = dir / "locked";
+    ASSERT_EQ(mkdir(locked.c_str(), 0700), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        chirolink_glove* glove = nullptr;
+        const bool other = geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0);
+        _exit(other ? -chirolink_open((locked + "/ttyS0").c_str(), &glove) : 100);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(-WEXITSTATUS(status), CHIROLINK_ERR_DENIED);
 }
 
 TEST(GloveApiTest, ReaderThatFallsBehindLosesTheOldestFramesAndSeesTheGap) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "chirolink.h"
+#include "chirolink_glove.h"
 #include "glove_emulator.h"
 #include "glove_link.h"
 #include "platform/platform.h"
@@ -108,7 +110,23 @@ protected:
 TEST_F(LifecycleTest, RepeatedInitMovesTheLinkToTheNewPort) {
     ASSERT_EQ(GloveInit(first.path().c_str()), 1);
     ASSERT_TRUE(showsValues({1, 2, 3, 4, 5, 6, 7}));
+    // Nobody reads the process glove's queue: it overflows and counts missed frames.
+    chirolink_glove* const process = chirolink_process_glove();
+    chirolink_status status{};
+    ASSERT_TRUE(chirolink::testing::eventually(
+        [&] { return chirolink_get_status(process, &status) == CHIROLINK_OK && status.missed > 0; },
+        milliseconds(20000)));
+    const auto restarted = std::chrono::steady_clock::now();
     ASSERT_EQ(GloveInit(second.path().c_str()), 1);
+    // The wait for the first frame gets the new link's first, not a stale one of the old link.
+    chirolink_frame frame{};
+    ASSERT_EQ(chirolink_next_frame(process, &frame, 1000), CHIROLINK_OK);
+    EXPECT_EQ(frame.sequence, 1u);
+    EXPECT_EQ(frame.values[0], 70);
+    EXPECT_GT(frame.monotonic_s,
+              std::chrono::duration<double>(restarted.time_since_epoch()).count());
+    ASSERT_EQ(chirolink_get_status(process, &status), CHIROLINK_OK);
+    EXPECT_EQ(status.missed, 0u);
     EXPECT_TRUE(showsValues({70, 60, 50, 40, 30, 20, 10}));
     EXPECT_TRUE(requestsStopped(first)) << "the first link's thread must be gone";
     EXPECT_TRUE(portIsFree(first)) << "the first port must be closed";
@@ -184,6 +202,16 @@ TEST_F(LifecycleTest, ProcessEndsPromptlyWithTheThreadRunning) {
 // The probe's other thread calls on while the exit handlers run. What a sanitizer build has to
 // say about it (a touch of freed memory) comes from that thread, perhaps too late to change the
 // exit status: the probe must say nothing at all.
+TEST_F(LifecycleTest, InitFromAnExitHandlerDoesNothing) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a ThreadSanitizer build cannot see the process's exit begin";
+#endif
+    const auto run = runProbe({"initatexit", first.path()});
+    EXPECT_EQ(run.exitCode, 0) << "GloveInit from the exit handler must give 0";
+    EXPECT_EQ(first.countReceived(0x41), 1u) << "only the first call says hello";
+    EXPECT_TRUE(portIsFree(first));
+}
+
 TEST_F(LifecycleTest, ProcessEndsCleanlyWhileAThreadCallsGloveInit) {
     const auto run = runProbe({"exitduringinit"});
     EXPECT_EQ(run.exitCode, 0);

@@ -7,14 +7,18 @@
  *                                   GloveInit with the limit lifted then proves.
  *   chirolink-probe exitduringinit  return from main while another thread calls GloveInit(NULL)
  *                                   without pause: the exit handlers run beside those calls.
+ *   chirolink-probe initatexit PORT GloveInit(PORT), and again from an exit handler registered
+ *                                   before it: the second call must give 0 (exit status 0).
  *
  * Exit status: 0 as expected, 1 GloveInit gave 0, 2 usage, 3 something else went wrong.
  */
 #include <pthread.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "chirolink.h"
 
@@ -68,6 +72,21 @@ static int no_thread(const char* port) {
     return GloveInit(port) == 1 ? 0 : 1;
 }
 
+static const char* exit_port = NULL;
+
+static void init_again_at_exit(void) {
+    fflush(stdout);
+    _exit(GloveInit(exit_port) == 0 ? 0 : 1);
+}
+
+static int init_at_exit(const char* port) {
+    exit_port = port;
+    if (atexit(init_again_at_exit) != 0) {
+        return 3;
+    }
+    return GloveInit(port) == 1 ? 0 : 3;
+}
+
 static void* init_without_pause(void* unused) {
     (void)unused;
     for (;;) {
@@ -90,7 +109,8 @@ int main(int argc, char** argv) {
         return exit_during_init();
     }
     if (argc != 3) {
-        fprintf(stderr, "usage: %s init|nothread PORT, or %s exitduringinit\n", argv[0], argv[0]);
+        fprintf(stderr, "usage: %s init|nothread|initatexit PORT, or %s exitduringinit\n", argv[0],
+                argv[0]);
         return 2;
     }
     if (strcmp(argv[1], "init") == 0) {
@@ -99,6 +119,10 @@ int main(int argc, char** argv) {
     if (strcmp(argv[1], "nothread") == 0) {
         return no_thread(argv[2]);
     }
-    fprintf(stderr, "usage: %s init|nothread PORT, or %s exitduringinit\n", argv[0], argv[0]);
+    if (strcmp(argv[1], "initatexit") == 0) {
+        return init_at_exit(argv[2]);
+    }
+    fprintf(stderr, "usage: %s init|nothread|initatexit PORT, or %s exitduringinit\n", argv[0],
+            argv[0]);
     return 2;
 }

@@ -14,8 +14,8 @@ namespace chirolink::platform {
 using Handle = std::intptr_t;
 inline constexpr Handle kNoHandle = -1;
 
-/// Why openPort failed.
-enum class OpenFailure { none, missing, notATerminal, busy, denied, other };
+/// Why openPort failed. `badName`: the system takes no such name (too long a name or part).
+enum class OpenFailure { none, badName, missing, notATerminal, busy, denied, other };
 
 /// Opens the serial port `name` for reading and writing, exclusively, without creating
 /// anything. "COMn" (any case, n >= 1) is the n-th serial port; any other name is a device
@@ -128,6 +128,11 @@ enum class Unload {
 /// Where the system ends the library's threads with the process before the unload (Windows),
 /// the hook is called only for a library unloaded on its own.
 void atUnload(void (*hook)(Unload how));
+
+/// True once the process has begun to exit and its exit handlers have reached those registered
+/// before the hook of atUnload was (Linux: the C library's exit handlers run latest first).
+/// Where that cannot be seen (Windows, a ThreadSanitizer build), false until the unload.
+bool processExiting();
 
 /// Writes one line to the platform's debug channel: syslog at LOG_DEBUG here, without
 /// openlog (the host program owns its syslog identity).

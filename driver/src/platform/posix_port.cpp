@@ -100,7 +100,22 @@ Handle openPort(const char* name, OpenFailure* why) {
     // never a serial port, and opening some of them has effects of its own.
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        failure = errno == ENOENT || errno == ENOTDIR ? OpenFailure::missing : OpenFailure::other;
+        switch (errno) {
+            case ENOENT:
+            case ENOTDIR:
+            case ELOOP:  // links that lead round in a circle lead to no device
+                failure = OpenFailure::missing;
+                break;
+            case ENAMETOOLONG:
+                failure = OpenFailure::badName;
+                break;
+            case EACCES:  // a directory on the way that this user may not search
+                failure = OpenFailure::denied;
+                break;
+            default:
+                failure = OpenFailure::other;
+                break;
+        }
         return kNoHandle;
     }
     if (!S_ISCHR(info.st_mode)) {

@@ -36,15 +36,13 @@ std::atomic<void (*)(Unload)> unloadHook{nullptr};
 
 // Posted by the C library when the process exits, before any library's destructors run; see
 // atUnload. Allocated, not static: it outlives this library, and the C library keeps it.
-sem_t* exitMarker = nullptr;
+std::atomic<sem_t*> exitMarker{nullptr};
 
 // Runs when the library is unloaded (dlclose), and when the process exits normally while
 // other threads may still run.
 __attribute__((destructor)) void onUnload() {
     if (auto* hook = unloadHook.exchange(nullptr)) {
-        int posted = 0;
-        const bool exiting =
-            exitMarker == nullptr || (sem_getvalue(exitMarker, &posted) == 0 && posted > 0);
+        const bool exiting = exitMarker.load() == nullptr || processExiting();
         hook(exiting ? Unload::process : Unload::library);
     }
 }
@@ -177,13 +175,19 @@ void atUnload(void (*hook)(Unload how)) {
         delete marker;
         return;
     }
-    exitMarker = marker;
+    exitMarker.store(marker);
     // After dlclose only the C library's exit list holds the marker, and the C library frees
     // that list as it runs it, before a leak check at the very end would look.
     if (__lsan_ignore_object != nullptr) {
         __lsan_ignore_object(marker);
     }
 #endif
+}
+
+bool processExiting() {
+    int posted = 0;
+    sem_t* const marker = exitMarker.load();
+    return marker != nullptr && sem_getvalue(marker, &posted) == 0 && posted > 0;
 }
 
 void debugLine(const char* line) {

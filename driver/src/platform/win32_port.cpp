@@ -91,7 +91,10 @@ Handle openPort(const char* name, OpenFailure* why) {
         const DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
             failure = OpenFailure::busy;
-        } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        } else if (error == ERROR_FILENAME_EXCED_RANGE) {
+            failure = OpenFailure::badName;
+        } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+                   error != ERROR_INVALID_NAME && error != ERROR_BAD_PATHNAME) {
             failure = OpenFailure::other;
         }
         return kNoHandle;

@@ -112,6 +112,10 @@ void atUnload(void (*hook)(Unload how)) {
     unloadHook.store(hook, std::memory_order_release);
 }
 
+bool processExiting() {
+    return processEnding.load(std::memory_order_acquire);
+}
+
 void debugLine(const char* line) {
     if (auto* sink = debugSink.load(std::memory_order_acquire)) {
         sink(line);
