@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Builds the two-glove C program exactly as README.md shows it and runs it against two
-# emulated gloves, one of which goes away and comes back, and against a missing port.
-# Usage: readme-example.sh README INCLUDE_DIR LIBRARY EMULATOR
+# Builds the two-glove C program exactly as the documentation shows it (docs/library.md) and
+# runs it against two emulated gloves, one of which goes away and comes back, and against a
+# missing port.
+# Usage: readme-example.sh PAGE INCLUDE_DIR LIBRARY EMULATOR
 set -euo pipefail
-readme=$1 include=$2 library=$3 emulator=$4
+page=$1 include=$2 library=$3 emulator=$4
 . "$(dirname "$0")/../lib/scratch.sh"
 fail() { echo "FAIL: $*"; exit 1; }
 
 awk '/^<!-- two_gloves.c/ {found=1; next} found && /^```c$/ {inside=1; next}
-     inside && /^```$/ {exit} inside {print}' "$readme" >"$work/two_gloves.c"
-[ -s "$work/two_gloves.c" ] || fail "no two_gloves.c in $readme"
+     inside && /^```$/ {exit} inside {print}' "$page" >"$work/two_gloves.c"
+[ -s "$work/two_gloves.c" ] || fail "no two_gloves.c in $page"
 cc -std=c11 -Wall -Wextra -Werror -I"$include" "$work/two_gloves.c" \
     -L"$(dirname "$library")" -lChirolink -Wl,-rpath,"$(dirname "$library")" -o "$work/two_gloves"
 
@@ -42,4 +43,4 @@ if "$work/two_gloves" "$work/left" "$work/nothing" 1 >/dev/null 2>"$work/err"; t
     fail "a missing port did not fail"
 fi
 grep -qx "$work/nothing: no such device" "$work/err" || fail "the reason: $(cat "$work/err")"
-echo "the README's two-glove program: every frame in order, gone and back, the reason"
+echo "the documented two-glove program: every frame in order, gone and back, the reason"
