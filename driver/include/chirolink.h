@@ -85,9 +85,11 @@ extern "C" {
  *
  * Unloading: on Windows the acquisition thread holds a reference of its own
  * to Chirolink.dll, so the library stays loaded while a link runs, even after
- * the program's FreeLibrary; it is unloaded when the link stops (a later
- * GloveInit, e.g. GloveInit(NULL)) and its last reference is gone, or with
- * the process. On Linux, unloading stops the thread.
+ * the program's FreeLibrary, and a pointer kept from before still works: a
+ * later GloveInit (e.g. GloveInit(NULL)) stops the link. Once a call has
+ * stopped a running link, the library stays loaded until the process ends,
+ * since that call must return through it. On Linux, unloading stops the
+ * thread.
  *
  * Exit: on Linux, a call made while the process exits does nothing and gives
  * 0: a call from an exit handler (atexit) that the program registered before

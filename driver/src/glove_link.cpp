@@ -29,6 +29,7 @@ enum class Stop {
 void stopLink(GloveLink::State& link, GloveLink::State::Control& control, Stop how) {
     link.run.store(0, std::memory_order_release);
     if (control.thread.running) {
+        platform::keepLibraryLoaded();
         const int patienceMs = how == Stop::afterCycle ? protocol::kCycleLimitMs : 0;
         if (!platform::joinThread(control.thread, patienceMs)) {
             platform::signalWakeup(control.wakeup);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <new>
-#include <type_traits>
 #include <vector>
 
 #include "glove_handle.h"
@@ -18,18 +17,21 @@
 namespace chirolink {
 namespace {
 
-// The links, made on first use. The lock that guards the pointer is part of the library's image
-// and has nothing to destroy, so that it still works while the process exits and while the library
+// The links, made on first use. The lock that guards the pointer lives in the library's image
+// and is never destroyed, so that it still works while the process exits and while the library
 // is unloaded: a fork on another thread may run the fork handlers until the C library removes
 // them, after this library's destructor has freed the links' list.
 struct Links {
     std::vector<GloveLink::State*> all;
 };
 
-// Null before the first link, and once a library unloaded on its own has freed the list.
-Guarded<Links*> registry;
-static_assert(std::is_trivially_destructible_v<Guarded<Links*>>,
-              "the registry's lock must outlive every exit and unload handler");
+// Null before the first link, and once a library unloaded on its own has freed the list. Built
+// in static storage on first use and never destroyed.
+Guarded<Links*>& registry() {
+    alignas(Guarded<Links*>) static unsigned char storage[sizeof(Guarded<Links*>)];
+    static Guarded<Links*>* const made = new (storage) Guarded<Links*>;
+    return *made;
+}
 
 // The list, made on first use.
 Links& links(const Guarded<Links*>::Access& made) {
@@ -45,7 +47,7 @@ void endLibrary(platform::Unload how) {
     GloveLink::endAll();
     if (how == platform::Unload::library) {
         releaseProcessGlove();
-        const auto made = registry.lock();
+        const auto made = registry().lock();
         if (*made != nullptr && (*made)->all.empty()) {
             delete *made;
             *made = nullptr;
@@ -57,8 +59,8 @@ void endLibrary(platform::Unload how) {
 // child gets them free, sees every port either open and stored or closed, and every frame
 // either published or not. The order is the one the acquisition thread publishes in.
 void lockForFork() {
-    registry.holdForFork();
-    Links* const made = registry.valueHeldForFork();
+    registry().holdForFork();
+    Links* const made = registry().valueHeldForFork();
     if (made == nullptr) {
         return;
     }
@@ -73,7 +75,7 @@ void lockForFork() {
 }
 
 void unlockAfterFork() {
-    if (Links* const made = registry.valueHeldForFork()) {
+    if (Links* const made = registry().valueHeldForFork()) {
         for (GloveLink::State* link : made->all) {
             for (const auto& queue : link->published.valueHeldForFork().queues) {
                 queue->releaseAfterFork();
@@ -83,14 +85,14 @@ void unlockAfterFork() {
             link->control.releaseAfterFork();
         }
     }
-    registry.releaseAfterFork();
+    registry().releaseAfterFork();
 }
 
 // A child of fork() has none of the links' threads: it must neither join one nor touch the
 // parent's ports, nor wait for the parent's readers. Its copies are closed, and only closed: they
 // would hold the ports' locks for as long as the child lives.
 void forgetLinksInChild() {
-    if (Links* const made = registry.valueHeldForFork()) {
+    if (Links* const made = registry().valueHeldForFork()) {
         for (GloveLink::State* link : made->all) {
             auto& port = link->port.valueHeldForFork();
             auto& control = link->control.valueHeldForFork();
@@ -112,7 +114,7 @@ void forgetLinksInChild() {
             link->control.releaseAfterFork();
         }
     }
-    registry.releaseAfterFork();
+    registry().releaseAfterFork();
 }
 
 }  // namespace
@@ -123,17 +125,17 @@ void enrol(GloveLink::State* link) {
         return platform::installForkHandlers(lockForFork, unlockAfterFork, forgetLinksInChild);
     }();
     static_cast<void>(installed);
-    links(registry.lock()).all.push_back(link);
+    links(registry().lock()).all.push_back(link);
 }
 
 void withdraw(GloveLink::State* link) {
-    const auto made = registry.lock();
+    const auto made = registry().lock();
     auto& all = links(made).all;
     all.erase(std::remove(all.begin(), all.end(), link), all.end());
 }
 
 void forEveryLink(void (*end)(GloveLink::State& link)) {
-    const auto made = registry.lock();
+    const auto made = registry().lock();
     for (GloveLink::State* link : links(made).all) {
         end(*link);
     }

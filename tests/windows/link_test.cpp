@@ -5,11 +5,13 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support.h"
@@ -150,10 +152,11 @@ TEST(RepeatedInit, MovesTheLinkToTheNewPort) {
 }
 
 // An animated glove on COM1.
-TEST(Unload, FreeLibraryWhileStreamingKeepsTheLibraryUntilTheLinkStops) {
+TEST(Unload, FreeLibraryWhileStreamingThenAStopThroughAKeptPointerReturns) {
     auto* chirolink = new Library;
     ASSERT_EQ(chirolink->init("COM1"), 1);
     const unsigned char* buffer = chirolink->dataPtr();
+    const auto init = chirolink->init;
     delete chirolink;  // FreeLibrary while the thread runs
 
     ASSERT_TRUE(libraryMapped()) << "the running link keeps the library loaded";
@@ -162,10 +165,22 @@ TEST(Unload, FreeLibraryWhileStreamingKeepsTheLibraryUntilTheLinkStops) {
                            milliseconds(3000)))
         << "frames keep coming";
 
-    Library again;
-    EXPECT_EQ(again.init(nullptr), 0);  // stops the link
-    again.release();
-    EXPECT_FALSE(libraryMapped()) << "unloaded once the link has stopped";
+    // Stopped through the pointer kept from before: the thread's reference was the last, and its
+    // end must neither block the call nor unload the library under it.
+    const int threadsWithLink = threadCount();
+    std::atomic<int> result{-1};
+    std::thread stopper([&] { result = init(nullptr); });
+    const bool returned = eventually([&] { return result.load() != -1; }, milliseconds(5000));
+    if (!returned) {
+        stopper.detach();  // blocked for good: the process ends with the test
+        FAIL() << "GloveInit(NULL) after FreeLibrary did not return";
+    }
+    stopper.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_TRUE(eventually([&] { return threadCount() < threadsWithLink; }, milliseconds(3000)))
+        << "the acquisition thread ends";
+    EXPECT_TRUE(libraryMapped()) << "the call returned into the library: it stays loaded";
+    EXPECT_EQ(init(nullptr), 0) << "and takes further calls";
 }
 
 TEST(Exclusive, SecondOpenOfTheLinkPortIsRefused) {

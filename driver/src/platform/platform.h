@@ -114,6 +114,12 @@ bool startThread(Thread& thread, void (*body)(void* argument), void* argument);
 /// once it has ended and is joined.
 bool joinThread(Thread& thread, int milliseconds = -1);
 
+/// Keeps the library loaded until the process ends, for a caller about to wait for a link's
+/// thread to end: where that thread holds a reference to the library (Windows), its end could
+/// otherwise unload the library under the caller, who still has to return through it. Nothing to
+/// do where threads hold no such reference.
+void keepLibraryLoaded();
+
 /// Runs `prepare` in the forking thread before fork(), `parent` after it in the parent, and
 /// `child` in the child. Returns false when the handlers could not be installed.
 bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)());

@@ -150,6 +150,8 @@ bool joinThread(Thread& thread, int milliseconds) {
     return true;
 }
 
+void keepLibraryLoaded() {}
+
 bool installForkHandlers(void (*prepare)(), void (*parent)(), void (*child)()) {
     return pthread_atfork(prepare, parent, child) == 0;
 }

@@ -101,6 +101,15 @@ bool joinThread(Thread& thread, int milliseconds) {
     return true;
 }
 
+void keepLibraryLoaded() {
+    // The caller may have come in through a pointer kept after the host's FreeLibrary, with the
+    // thread's reference the last one. No count of references can be read, so the library is
+    // pinned: it is never unloaded under a call that is still inside.
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&runThread), &module);
+}
+
 bool installForkHandlers(void (*)(), void (*)(), void (*)()) {
     return true;  // no fork() here
 }
