@@ -81,9 +81,9 @@ def _frame(raw):
 
 
 def _deadline(timeout):
-    if timeout is None:
+    if timeout is None or timeout == math.inf:
         return None
-    if timeout < 0:
+    if not timeout >= 0:  # NaN included
         raise ValueError("timeout must be None or at least 0, not %r" % (timeout,))
     return time.monotonic() + timeout
 
@@ -93,8 +93,8 @@ class Glove:
     its own: any number of Gloves may be open at once, one per port.
 
     Raises ChirolinkError when the port cannot be opened or no glove answers there, with the
-    reason and the library's code. `library`: a path to load libChirolink from, instead of
-    the one load_library() found.
+    reason and the library's code. `library`: a path to load libChirolink from for this
+    glove only, instead of the one load_library() found.
     """
 
     def __init__(self, port, library=None):
@@ -103,7 +103,7 @@ class Glove:
         self._closing = False
         self._callers = []  # thread idents, one entry per call in progress
         self._inherited = None  # in a forked child: (latest frame, status) at the fork
-        self._lib = _library.load_library(library)
+        self._lib = _library.load_library() if library is None else _library.load(library)
         self.port = os.fsdecode(port)
         name = os.fsencode(port)
         if b"\0" in name:
@@ -131,8 +131,8 @@ class Glove:
 
     def next_frame(self, timeout=None):
         """The oldest frame not taken yet: every frame, in order. Waits up to `timeout`
-        seconds (None: until one comes; 0: not at all) and gives None when none came, or when
-        the glove was closed meanwhile."""
+        seconds (None or math.inf: until one comes; 0: not at all) and gives None when none
+        came, or when the glove was closed meanwhile."""
         deadline = _deadline(timeout)
         raw = _library.RawFrame()
         with self._call() as handle:
