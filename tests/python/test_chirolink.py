@@ -188,6 +188,30 @@ class GloveTest(unittest.TestCase):
             with chirolink.Glove(emulator.path):  # the port was let go
                 pass
 
+    def test_ctrl_c_in_an_open_or_a_read_leaks_no_link_and_loses_no_frame(self):
+        def interrupt(*_):
+            raise KeyboardInterrupt
+
+        previous = signal.signal(signal.SIGALRM, interrupt)
+        got = []
+        try:
+            # The first hello goes unanswered: the open is in the library for over 0.2 s.
+            with Emulator(STEADY, "--answer-hello-from", "2") as emulator:
+                signal.setitimer(signal.ITIMER_REAL, 0.1)
+                with self.assertRaises(KeyboardInterrupt):
+                    chirolink.Glove(emulator.path)
+                with chirolink.Glove(emulator.path) as glove:
+                    # At line timing a reader waits in the library nearly all the time.
+                    signal.setitimer(signal.ITIMER_REAL, 0.3)
+                    with self.assertRaises(KeyboardInterrupt):
+                        for frame in glove.frames(timeout=2):
+                            got.append(frame.sequence)
+                    got.extend(f.sequence for f, _ in zip(glove.frames(timeout=2), range(5)))
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
+        self.assertEqual(got, list(range(1, len(got) + 1)))
+
     def test_a_forked_child_sees_frozen_values_and_opens_its_own_glove(self):
         with Emulator(STEADY) as emulator:
             glove = chirolink.Glove(emulator.path)
