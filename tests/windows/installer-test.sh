@@ -159,10 +159,8 @@ chosen='C:\Chirolink-chosen'  # /D= takes no quotes, so no spaces here
 one=win64  # the release installed on its own below
 [ -n "${tree_of[$one]:-}" ] || one=win32
 # One uninstall entry names one folder: a second one is refused while the first is there.
-if run_wine "$work/release/Chirolink-$version-$one-setup.exe" /S "/D=$chosen" >/dev/null 2>&1
-then
+! run_wine "$work/release/Chirolink-$version-$one-setup.exe" /S "/D=$chosen" >/dev/null 2>&1 ||
     fail "$one: a second copy was installed into $chosen"
-fi
 settle
 [ ! -e "$(unix_path "$chosen")" ] || fail "$one: the refused install made $chosen"
 expect_installed "$one" "${folder[$one]}"
