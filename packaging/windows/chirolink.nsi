@@ -3,12 +3,15 @@
 ;            -DINSTALL_LIST=file -DUNINSTALL_LIST=file [-DLICENSE=file] chirolink.nsi
 ; The files are those of the zip, as they are to lie in the installation folder:
 ; INSTALL_LIST holds their SetOutPath and File lines, UNINSTALL_LIST their Delete and RMDir
-; lines, so that uninstalling removes exactly what was installed.
+; lines, so that uninstalling removes exactly what was installed and what Python made of it
+; (__pycache__ beside the modules).
 ;
 ; The 64-bit installer is a 64-bit program and installs under C:\Program Files; the 32-bit one
 ; under C:\Program Files (x86) on 64-bit Windows. Each has a Start-menu folder and an uninstall
-; entry of its own, so both can be installed side by side. /S installs (and uninstalls)
-; silently, /D=FOLDER chooses the folder.
+; entry of its own, so both can be installed side by side. One build installs into one folder:
+; installing it again goes into the folder its uninstall entry names, and another folder is
+; refused until that copy is uninstalled (the entry can name only one). /S installs (and
+; uninstalls) silently, /D=FOLDER chooses the folder.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -30,6 +33,8 @@ RequestExecutionLevel admin
 !define MENU_FOLDER "$SMPROGRAMS\Chirolink (${BITS})"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Chirolink-${ARCH}"
 
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+
 Name "${NAME}"
 OutFile "${OUTFILE}"
 ShowInstDetails show
@@ -49,12 +54,31 @@ VIAddVersionKey "LegalCopyright" "Chirolink project"
 !ifdef LICENSE
     !insertmacro MUI_PAGE_LICENSE "${LICENSE}"
 !endif
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE RefuseSecondFolder
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
+
+; A copy of this build in another folder than $INSTDIR, still there: refused (exit code 2 when
+; silent), for its uninstall entry would be overwritten and the copy orphaned.
+Function RefuseSecondFolder
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    StrCmp $0 "" done
+    StrCmp $0 $INSTDIR done
+    IfFileExists "$0\Uninstall.exe" 0 done
+    MessageBox MB_OK|MB_ICONSTOP \
+        "${NAME} is already installed in $0.$\r$\nUninstall it first, or install it there again." \
+        /SD IDOK
+    Abort
+  done:
+FunctionEnd
+
+Function .onInit
+    Call RefuseSecondFolder
+FunctionEnd
 
 Section "Chirolink"
     SetShellVarContext all

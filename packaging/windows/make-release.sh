@@ -59,7 +59,7 @@ rm -f "$out/$name.zip" "$out/$name-setup.exe"
 (cd "$work" && zip -q -X -r "$out/$name.zip" "$name")
 
 # The installer's File lines, folder by folder, and the uninstaller's Delete and RMDir lines
-# for the same files, the deepest folders last.
+# for the same files and the byte-code caches Python adds to them, the deepest folders last.
 windows_path() { printf '%s' "${1//\//\\}"; }
 {
     (cd "$stage" && find . -type d | sort) | while read -r dir; do
@@ -73,6 +73,10 @@ windows_path() { printf '%s' "${1//\//\\}"; }
 {
     (cd "$stage" && find . -type f | sort) | while read -r file; do
         echo "Delete \"\$INSTDIR$(windows_path "${file#.}")\""
+    done
+    # What Python writes beside the modules it imports from the installed folder.
+    (cd "$stage" && find . -name '*.py' -printf '%h\n' | sort -u) | while read -r dir; do
+        echo "RMDir /r \"\$INSTDIR$(windows_path "${dir#.}")\\__pycache__\""
     done
     (cd "$stage" && find . -mindepth 1 -type d | sort -r) | while read -r dir; do
         echo "RMDir \"\$INSTDIR$(windows_path "${dir#.}")\""

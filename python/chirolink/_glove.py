@@ -81,9 +81,9 @@ def _frame(raw):
 
 
 def _deadline(timeout):
-    if timeout is None:
+    if timeout is None or timeout == math.inf:
         return None
-    if timeout < 0:
+    if not timeout >= 0:  # NaN included
         raise ValueError("timeout must be None or at least 0, not %r" % (timeout,))
     return time.monotonic() + timeout
 
@@ -93,8 +93,8 @@ class Glove:
     its own: any number of Gloves may be open at once, one per port.
 
     Raises ChirolinkError when the port cannot be opened or no glove answers there, with the
-    reason and the library's code. `library`: a path to load libChirolink from, instead of
-    the one load_library() found.
+    reason and the library's code. `library`: a path to load libChirolink from for this
+    glove only, instead of the one load_library() found.
     """
 
     def __init__(self, port, library=None):
@@ -103,17 +103,29 @@ class Glove:
         self._closing = False
         self._callers = []  # thread idents, one entry per call in progress
         self._inherited = None  # in a forked child: (latest frame, status) at the fork
-        self._lib = _library.load_library(library)
+        self._slots = threading.local()  # per thread: see _wait_for_frame()
+        self._lib = _library.load_library() if library is None else _library.load(library)
         self.port = os.fsdecode(port)
         name = os.fsencode(port)
         if b"\0" in name:
             raise ValueError("port name with a NUL character: %r" % (self.port,))
         handle = ctypes.c_void_p()
-        result = self._lib.chirolink_open(name, ctypes.byref(handle))
-        if result != _library.OK:
-            raise self._error(result)
-        self._handle = handle.value
-        _open_gloves.add(self)
+        try:
+            result = self._lib.chirolink_open(name, ctypes.byref(handle))
+            if result != _library.OK:
+                raise self._error(result)
+            self._handle = handle.value
+            _open_gloves.add(self)
+        except BaseException:
+            # Ctrl+C comes as the call returns: the link is open, but no caller will ever
+            # have this Glove to close it. Marked closed first, so that __del__ does not close
+            # it again.
+            if handle.value is not None:
+                self._closing = True
+                self._handle = None
+                self._lib.chirolink_close(handle)
+                _open_gloves.discard(self)
+            raise
 
     def latest(self):
         """The newest frame, whole, or None before the first frame. Takes nothing from the
@@ -131,28 +143,14 @@ class Glove:
 
     def next_frame(self, timeout=None):
         """The oldest frame not taken yet: every frame, in order. Waits up to `timeout`
-        seconds (None: until one comes; 0: not at all) and gives None when none came, or when
-        the glove was closed meanwhile."""
-        deadline = _deadline(timeout)
-        raw = _library.RawFrame()
-        with self._call() as handle:
-            while True:
-                if deadline is None:
-                    wait_ms = _SLICE_MS
-                else:
-                    left_ms = math.ceil((deadline - time.monotonic()) * 1000)
-                    wait_ms = max(0, min(_SLICE_MS, left_ms))
-                if self._inherited is not None:  # no frame comes
-                    time.sleep(wait_ms / 1000)
-                    result = _library.ERR_TIMEOUT
-                else:
-                    result = self._lib.chirolink_next_frame(handle, ctypes.byref(raw), wait_ms)
-                if result == _library.OK:
-                    return _frame(raw)
-                if result != _library.ERR_TIMEOUT:
-                    raise self._error(result)
-                if self._closing or (deadline is not None and time.monotonic() >= deadline):
-                    return None
+        seconds (None or math.inf: until one comes; 0: not at all) and gives None when none
+        came, or when the glove was closed meanwhile."""
+        slot = self._wait_for_frame(_deadline(timeout))
+        if slot is None:
+            return None
+        frame = _frame(slot)
+        slot.sequence = 0  # handed out: nothing can interrupt between this and the return
+        return frame
 
     def frames(self, timeout=None):
         """Every frame in order, as an iterator. It ends when `timeout` seconds pass without a
@@ -164,14 +162,48 @@ class Glove:
     def _frames(self, timeout):
         while True:
             try:
-                frame = self.next_frame(timeout)
+                slot = self._wait_for_frame(_deadline(timeout))
             except ChirolinkError:
                 if self._closing:  # closed between two frames
                     return
                 raise
-            if frame is None:
+            if slot is None:
                 return
+            frame = _frame(slot)
+            slot.sequence = 0  # as in next_frame(): handed out with the yield
             yield frame
+
+    def _wait_for_frame(self, deadline):
+        """This thread's slot, holding the oldest frame not handed out yet; None when none
+        came by `deadline` or the glove was closed meanwhile.
+
+        The library writes each frame it takes from the queue into the slot, which keeps it
+        until the caller clears the sequence number as it hands the frame out. Ctrl+C (or any
+        exception from a signal handler) comes as a call returns, so it may end a read
+        between the two: the frame then waits in the slot for this thread's next read.
+        """
+        slot = getattr(self._slots, "frame", None)
+        if slot is None:
+            slot = self._slots.frame = _library.RawFrame()
+        with self._call() as handle:
+            while not slot.sequence:  # sequence numbers start at 1
+                if deadline is None:
+                    wait_ms = _SLICE_MS
+                else:
+                    left_ms = math.ceil((deadline - time.monotonic()) * 1000)
+                    wait_ms = max(0, min(_SLICE_MS, left_ms))
+                if self._inherited is not None:  # no frame comes
+                    time.sleep(wait_ms / 1000)
+                    result = _library.ERR_TIMEOUT
+                else:
+                    result = self._lib.chirolink_next_frame(handle, ctypes.byref(slot), wait_ms)
+                if result == _library.OK:
+                    continue  # in the slot, unless a signal handler on this thread read it
+                if result != _library.ERR_TIMEOUT:
+                    raise self._error(result)
+                if self._closing or (deadline is not None and time.monotonic() >= deadline):
+                    return None
+        return slot
 
     def values(self):
         """The seven values of the latest frame: five fingers, roll, pitch."""
@@ -270,6 +302,7 @@ class Glove:
         # The parent's threads do not exist here: their calls will never leave.
         self._lock = threading.Condition()
         self._callers = []
+        self._slots = threading.local()  # a frame the parent had taken is the parent's
         self._inherited = snapshot
         if snapshot is None:  # opened or closed while the fork was under way
             self._closing = True

@@ -92,8 +92,13 @@ def load_library(path=None):
     (ctypes.util.find_library, then the library's SONAME), once per process. A Glove uses the
     library loaded last, unless it is given a path of its own."""
     global _library
-    if _library is not None and path is None:
-        return _library
+    if _library is None or path is not None:
+        _library = load(path)
+    return _library
+
+
+def load(path=None):
+    """Loads libChirolink as load_library() does, leaving the one that Gloves use alone."""
     names = [os.fspath(path)] if path else [ctypes.util.find_library("Chirolink"), "libChirolink.so.1"]
     errors = []
     for name in names:
@@ -105,7 +110,6 @@ def load_library(path=None):
         except (OSError, AttributeError) as error:  # AttributeError: a library without the API
             errors.append(str(error))
             continue
-        _library = library
         return library
     raise ChirolinkError("cannot load libChirolink" + (
         ": " + "; ".join(errors) if errors else " (is the libchirolink1 package installed?)"))

@@ -64,10 +64,18 @@ class GloveFrames:
 
 
 def _whole(text, maximum, name, line):
-    if not (text.isascii() and text.isdigit()) or int(text) > maximum:
+    # Counted before int() is asked: Python refuses to convert more than 4300 digits.
+    digits = text.lstrip("0") or "0"
+    if not (text.isascii() and text.isdigit()) or len(digits) > len(str(maximum)) \
+            or int(digits) > maximum:
         raise RecordingError("line %d: %s: expected a whole number up to %d, got '%s'"
-                             % (line, name, maximum, text))
-    return int(text)
+                             % (line, name, maximum, _shown(text)))
+    return int(digits)
+
+
+def _shown(text):
+    """A field as a one-line message shows it: at most 40 characters."""
+    return text if len(text) <= 40 else text[:37] + "..."
 
 
 def _seconds(text, line):
@@ -76,7 +84,8 @@ def _seconds(text, line):
     except ValueError:
         value = math.nan
     if not math.isfinite(value) or value < 0 or not text.strip():
-        raise RecordingError("line %d: monotonic_s: expected seconds, got '%s'" % (line, text))
+        raise RecordingError("line %d: monotonic_s: expected seconds, got '%s'"
+                             % (line, _shown(text)))
     return value
 
 

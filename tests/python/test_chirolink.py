@@ -1,5 +1,6 @@
 """The Python module against the real library and the glove emulator program."""
 
+import math
 import multiprocessing
 import os
 import pathlib
@@ -100,7 +101,13 @@ class GloveTest(unittest.TestCase):
     def test_waits_end_when_their_time_out_passes(self):
         with Emulator(STEADY, "--stop-after", "30", instant=True) as emulator, \
                 chirolink.Glove(emulator.path) as glove:
-            self.assertEqual([f.sequence for f in glove.frames(timeout=0.5)], list(range(1, 31)))
+            # Infinity waits for ever; NaN is refused at the call.
+            self.assertEqual(glove.next_frame(timeout=math.inf).sequence, 1)
+            self.assertEqual(next(glove.frames(timeout=math.inf)).sequence, 2)
+            for wait in (glove.next_frame, glove.frames):
+                with self.assertRaisesRegex(ValueError, "not nan"):
+                    wait(timeout=math.nan)
+            self.assertEqual([f.sequence for f in glove.frames(timeout=0.5)], list(range(3, 31)))
             for timeout in (0, 0.3):
                 started = time.monotonic()
                 self.assertIsNone(glove.next_frame(timeout=timeout))
@@ -181,6 +188,27 @@ class GloveTest(unittest.TestCase):
             with chirolink.Glove(emulator.path):  # the port was let go
                 pass
 
+    def test_ctrl_c_in_an_open_or_a_read_leaks_no_link_and_loses_no_frame(self):
+        previous = signal.signal(signal.SIGALRM, signal.default_int_handler)  # as Ctrl+C
+        got = []
+        try:
+            # The first hello goes unanswered: the open is in the library for over 0.2 s.
+            with Emulator(STEADY, "--answer-hello-from", "2") as emulator:
+                signal.setitimer(signal.ITIMER_REAL, 0.1)
+                with self.assertRaises(KeyboardInterrupt):
+                    chirolink.Glove(emulator.path)
+                with chirolink.Glove(emulator.path) as glove:
+                    # At line timing a reader waits in the library nearly all the time.
+                    signal.setitimer(signal.ITIMER_REAL, 0.3)
+                    with self.assertRaises(KeyboardInterrupt):
+                        for frame in glove.frames(timeout=2):
+                            got.append(frame.sequence)
+                    got.extend(f.sequence for f, _ in zip(glove.frames(timeout=2), range(5)))
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
+        self.assertEqual(got, list(range(1, len(got) + 1)))
+
     def test_a_forked_child_sees_frozen_values_and_opens_its_own_glove(self):
         with Emulator(STEADY) as emulator:
             glove = chirolink.Glove(emulator.path)
@@ -220,9 +248,14 @@ class GloveTest(unittest.TestCase):
     def test_the_version_is_the_librarys(self):
         self.assertEqual(chirolink.__version__, os.environ["CHIROLINK_VERSION"])
 
-    def test_an_unloadable_library_raises(self):
+    def test_a_library_loads_from_a_path_for_all_gloves_or_for_one(self):
         with self.assertRaises(chirolink.ChirolinkError):
             chirolink.load_library("/nonexistent/libChirolink.so.1")
+        default = chirolink.load_library()
+        with Emulator(STEADY, instant=True) as emulator, \
+                chirolink.Glove(emulator.path, library=os.environ["CHIROLINK_LIBRARY"]) as glove:
+            self.assertEqual(glove.values(), STEADY)
+        self.assertIs(chirolink.load_library(), default)
 
 
 if __name__ == "__main__":

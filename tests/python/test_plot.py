@@ -122,6 +122,10 @@ class PlotTest(unittest.TestCase):
             "backwards": ("".join(good[:5]) + row("right", 9, 999.0, [0] * 7),
                           "line 6: monotonic_s goes backwards for glove 'right'"),
             "empty": ("", "empty file"),
+            # More digits than Python converts to an int.
+            "digits": ("".join(good[:2]) + good[2].replace(",1,", ",%s," % ("9" * 5000), 1),
+                       "line 3: sequence: expected a whole number up to %d, got '%s...'"
+                       % (2**64 - 1, "9" * 37)),
         }
         for name, (text, message) in cases.items():
             with self.subTest(name):

@@ -6,7 +6,9 @@
 #     and an uninstall entry of its own;
 #   - checks an emulated glove with each installed copy's `chirolink.exe info COM1`;
 #   - uninstalls them silently, one after the other (the other stays whole);
-#   - installs the 64-bit release once more into a folder given with /D=, and uninstalls it;
+#   - refuses to install the 64-bit release into a second folder while it is installed;
+#   - installs the 64-bit release once more into a folder given with /D=, again without /D=
+#     (into the same folder), runs its Python module there, and uninstalls it;
 #   - checks that the prefix's files and registry are as they were before.
 # The uninstaller's copy of itself in the user's Temp folder, which Windows removes at the next
 # start, is not counted.
@@ -153,6 +155,15 @@ for arch in "${archs[@]}"; do
     expect_installed "$arch" "${folder[$arch]}"
     expect_glove "$arch" "${folder[$arch]}"
 done
+chosen='C:\Chirolink-chosen'  # /D= takes no quotes, so no spaces here
+one=win64  # the release installed on its own below
+[ -n "${tree_of[$one]:-}" ] || one=win32
+# One uninstall entry names one folder: a second one is refused while the first is there.
+! run_wine "$work/release/Chirolink-$version-$one-setup.exe" /S "/D=$chosen" >/dev/null 2>&1 ||
+    fail "$one: a second copy was installed into $chosen"
+settle
+[ ! -e "$(unix_path "$chosen")" ] || fail "$one: the refused install made $chosen"
+expect_installed "$one" "${folder[$one]}"
 for arch in "${archs[@]}"; do
     [ -n "${tree_of[$arch]:-}" ] || continue
     uninstall_release "$arch" "${folder[$arch]}"
@@ -164,13 +175,18 @@ for arch in "${archs[@]}"; do
         fi
     done
 done
-chosen='C:\Chirolink-chosen'  # /D= takes no quotes, so no spaces here
-arch=win64
-[ -n "${tree_of[$arch]:-}" ] || arch=win32
-install_release "$arch" "$chosen"
-expect_installed "$arch" "$chosen"
-uninstall_release "$arch" "$chosen"
-expect_gone "$arch" "$chosen"
+install_release "$one" "$chosen"
+install_release "$one"  # again, into the folder it is in
+[ ! -e "$(unix_path "${folder[$one]}")" ] || fail "$one: installed again into ${folder[$one]}"
+expect_installed "$one" "$chosen"
+# Python leaves byte-code caches beside the modules it runs from there (PYTHONPATH, as
+# README.txt offers); the uninstaller takes them too.
+dir=$(unix_path "$chosen")/python
+env -u PYTHONDONTWRITEBYTECODE python3 -c 'import sys; sys.path[0] = sys.argv[1]
+import chirolink.plot' "$dir" || fail "$one: the installed Python module does not run"
+[ -d "$dir/chirolink/__pycache__" ] || fail "$one: Python made no byte-code cache in $dir"
+uninstall_release "$one" "$chosen"
+expect_gone "$one" "$chosen"
 snapshot "$work/after"
 for part in files HKLM.txt HKCU.txt; do
     diff "$work/before.$part" "$work/after.$part" >"$work/diff" ||
