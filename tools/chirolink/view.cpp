@@ -1,6 +1,7 @@
 #include "view.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace chirolink::cli {
@@ -91,9 +92,18 @@ std::string title(const GloveView& view, int width) {
 void appendPanel(std::vector<std::string>& lines, const GloveView& view, int width) {
     lines.push_back(title(view, width));
     const int bar = std::clamp(width - kValueWidth, 0, kBarWidth);
+    chirolink_frame raw{};
+    std::copy_n(view.latest.bytes.begin(), protocol::kSensorCount, raw.values);
+    float calibrated[protocol::kSensorCount] = {};
+    if (view.calibration) {
+        chirolink_calibrate(&*view.calibration, &raw, calibrated);
+    }
     for (std::size_t i = 0; i < protocol::kSensorCount; ++i) {
         const unsigned value = view.latest.bytes[i];
-        const int filled = static_cast<int>((value * static_cast<unsigned>(bar) + 127) / 255);
+        const int filled =
+            view.calibration
+                ? static_cast<int>(std::lround(calibrated[i] * static_cast<float>(bar)))
+                : static_cast<int>((value * static_cast<unsigned>(bar) + 127) / 255);
         char text[40];
         std::snprintf(text, sizeof text, "  %-8s %3u ", kNames[i], value);
         std::string line = text;
