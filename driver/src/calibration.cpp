@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "calibration_file.h"
+#include "calibration_map.h"
 
 using namespace chirolink;
 
@@ -19,6 +20,21 @@ void tell(const std::string& text, char* message, int32_t size) {
 }
 
 }  // namespace
+
+void calibration::apply(const chirolink_calibration& calibration, const std::uint8_t* raw,
+                        float* values) {
+    for (int i = 0; i < 7; ++i) {
+        const int low = calibration.low[i];
+        const int high = calibration.high[i];
+        if (low == high) {
+            values[i] = 0.5f;
+            continue;
+        }
+        const float value = static_cast<float>(raw[i] - low) / static_cast<float>(high - low);
+        // Written so that -0.0 (a raw value at `low` of an inverted channel) becomes 0.0.
+        values[i] = value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
+    }
+}
 
 extern "C" CHIROLINK_API int32_t CHIROLINK_CALL chirolink_calibration_load(
     const char* path, chirolink_calibration* calibration, char* message, int32_t message_size) {
@@ -54,17 +70,6 @@ extern "C" CHIROLINK_API int32_t CHIROLINK_CALL chirolink_calibrate(
     if (calibration == nullptr || frame == nullptr || values == nullptr) {
         return CHIROLINK_ERR_ARG;
     }
-    for (int i = 0; i < 7; ++i) {
-        const int low = calibration->low[i];
-        const int high = calibration->high[i];
-        if (low == high) {
-            values[i] = 0.5f;
-            continue;
-        }
-        const float value =
-            static_cast<float>(frame->values[i] - low) / static_cast<float>(high - low);
-        // Written so that -0.0 (a raw value at `low` of an inverted channel) becomes 0.0.
-        values[i] = value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
-    }
+    calibration::apply(*calibration, frame->values, values);
     return CHIROLINK_OK;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "calibration_file.h"
 #include "commands.h"
 #include "range_capture.h"
 #include "recording_reader.h"
@@ -130,11 +131,9 @@ int calibrate(const Options& options, Console& console) {
         bad = recorded.badChecksums;
     }
     const auto calibration = ranges.result(options.inverted, options.hand);
-    if (const auto result = chirolink_calibration_save(options.output.c_str(), &calibration);
-        result != CHIROLINK_OK) {
-        complain(
-            options.output + ": " +
-            (result == CHIROLINK_ERR_MISSING ? "no such folder" : chirolink_error_text(result)));
+    if (const auto saved = calibration::save(options.output.c_str(), calibration);
+        saved.result != CHIROLINK_OK) {
+        complain(options.output + ": " + saved.error);
         return 1;
     }
     std::printf("%s: %llu frames", options.output.c_str(),

@@ -1,5 +1,7 @@
 #include "csv.h"
 
+#include "calibration_map.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -43,10 +45,8 @@ void appendRow(std::string& out, std::string_view glove, const StampedFrame& fra
     out.append(glove);
     out.append(row, static_cast<std::size_t>(n));
     if (calibration != nullptr) {
-        chirolink_frame raw{};
-        std::copy_n(b.begin(), 7, raw.values);
         float values[7];
-        chirolink_calibrate(calibration, &raw, values);
+        calibration::apply(*calibration, b.data(), values);
         for (const float value : values) {
             const int m = std::snprintf(row, sizeof row, ",%.4f", static_cast<double>(value));
             out.append(row, static_cast<std::size_t>(m));

@@ -1,5 +1,7 @@
 #include "osc.h"
 
+#include "calibration_map.h"
+
 #include <bit>
 #include <chrono>
 
@@ -68,14 +70,12 @@ OscMessage frameMessage(int n, const StampedFrame& frame, OscFormat format,
                         const chirolink_calibration* calibration) {
     if (format == OscFormat::float32) {
         OscMessage message(addressOf(n, "values"));
-        chirolink_frame raw{};
         float values[protocol::kSensorCount];
         for (std::size_t i = 0; i < protocol::kSensorCount; ++i) {
-            raw.values[i] = frame.bytes[i];
             values[i] = static_cast<float>(frame.bytes[i]) / 255.0f;
         }
         if (calibration != nullptr) {
-            chirolink_calibrate(calibration, &raw, values);
+            calibration::apply(*calibration, frame.bytes.data(), values);
         }
         for (const float value : values) {
             message.add(value);

@@ -1,5 +1,7 @@
 #include "view.h"
 
+#include "calibration_map.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -92,11 +94,9 @@ std::string title(const GloveView& view, int width) {
 void appendPanel(std::vector<std::string>& lines, const GloveView& view, int width) {
     lines.push_back(title(view, width));
     const int bar = std::clamp(width - kValueWidth, 0, kBarWidth);
-    chirolink_frame raw{};
-    std::copy_n(view.latest.bytes.begin(), protocol::kSensorCount, raw.values);
     float calibrated[protocol::kSensorCount] = {};
     if (view.calibration) {
-        chirolink_calibrate(&*view.calibration, &raw, calibrated);
+        calibration::apply(*view.calibration, view.latest.bytes.data(), calibrated);
     }
     for (std::size_t i = 0; i < protocol::kSensorCount; ++i) {
         const unsigned value = view.latest.bytes[i];
