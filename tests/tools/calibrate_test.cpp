@@ -1,9 +1,10 @@
 // `chirolink calibrate` and --calibration, run as real processes: a calibration captured from a
 // replayed recording with wild frames in it and from the recording itself, the command lines
-// that are refused, and calibrated values in record and stream.
+// that are refused, and calibrated values in record and stream; show's bars on their own.
 #include <lo/lo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "glove_emulator.h"
 #include "host_port.h"
 #include "process.h"
+#include "view.h"
 
 namespace chirolink::tools::test {
 namespace {
@@ -263,6 +265,28 @@ TEST(Calibrated, StreamSendsTheCalibratedValuesAsFloats) {
         EXPECT_EQ(values, kCalibrated);
     }
     ::unlink(calibration.c_str());
+}
+
+TEST(Calibrated, ShowDrawsTheBarsFromTheCalibratedValues) {
+    cli::GloveView view;
+    view.port = "COM1";
+    view.latest.sequence = 1;
+    std::copy(kRaw.begin(), kRaw.end(), view.latest.bytes.begin());
+    const auto raw = cli::screenLines({view}, {80, 24});
+    view.calibration = chirolink_calibration{
+        {40, 40, 40, 40, 40, 0, 255}, {190, 190, 190, 190, 190, 255, 0}, 0, 0};
+    const auto calibrated = cli::screenLines({view}, {80, 24});
+    ASSERT_EQ(calibrated.size(), 8u);
+    const auto filled = [](const std::string& line) {
+        return std::count(line.begin(), line.end(), '#');
+    };
+    // 48 columns of bar on an 80-column terminal; the numbers stay raw.
+    const long expected[7] = {0, 24, 48, 48, 0, 10, 38};
+    for (std::size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(filled(calibrated[i + 1]), expected[i]) << calibrated[i + 1];
+        EXPECT_EQ(calibrated[i + 1].substr(0, 14), raw[i + 1].substr(0, 14));
+    }
+    EXPECT_EQ(filled(raw[1]), 8) << raw[1];  // 40 of 255 without the calibration
 }
 
 }  // namespace
