@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -244,7 +245,8 @@ TEST(Calibrated, StreamSendsTheCalibratedValuesAsFloats) {
         [](const char*, const char*, lo_arg** argv, int, lo_message, void* data) {
             std::array<float, 7> values{};
             for (std::size_t i = 0; i < values.size(); ++i) {
-                values[i] = argv[i]->f;
+                // liblo's arguments are 4-byte aligned, less than its union asks for.
+                std::memcpy(&values[i], argv[i], sizeof values[i]);
             }
             static_cast<Received*>(data)->values.push_back(values);
             return 0;
