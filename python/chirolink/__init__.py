@@ -44,18 +44,23 @@ close() only marks it closed (the port is the parent's). A child that wants a gl
 own Glove, once the parent has closed its Glove on that port (a port is held by one link at a
 time).
 
+Calibration: Calibration.load("right.json") reads a file written by `chirolink calibrate`;
+its apply(frame) gives the seven values from 0 (open hand) to 1 (fist), as the C call
+chirolink_calibrate does.
+
 The library is found by the usual search (ctypes.util.find_library, then the SONAME
 libChirolink.so.1); load_library(path) loads it from a path instead, before the first Glove.
 `__version__` is the library's version.
 """
 
+from ._calibration import Calibration
 from ._glove import Frame, Glove, Status
-from ._library import (ERR_ARG, ERR_BUSY, ERR_DENIED, ERR_MISSING, ERR_NO_GLOVE,
+from ._library import (ERR_ARG, ERR_BUSY, ERR_DENIED, ERR_FORMAT, ERR_MISSING, ERR_NO_GLOVE,
                        ERR_NOT_SERIAL, ERR_SYSTEM, ERR_TIMEOUT, ChirolinkError, load_library)
 
-__all__ = ["ChirolinkError", "Frame", "Glove", "Status", "load_library", "FINGERS", "SENSORS",
-           "ERR_ARG", "ERR_MISSING", "ERR_NOT_SERIAL", "ERR_BUSY", "ERR_DENIED", "ERR_NO_GLOVE",
-           "ERR_TIMEOUT", "ERR_SYSTEM"]
+__all__ = ["Calibration", "ChirolinkError", "Frame", "Glove", "Status", "load_library",
+           "FINGERS", "SENSORS", "ERR_ARG", "ERR_MISSING", "ERR_NOT_SERIAL", "ERR_BUSY",
+           "ERR_DENIED", "ERR_NO_GLOVE", "ERR_TIMEOUT", "ERR_SYSTEM", "ERR_FORMAT"]
 
 FINGERS = 5
 SENSORS = 7  # five fingers, roll, pitch

@@ -15,6 +15,7 @@ ERR_DENIED = -5
 ERR_NO_GLOVE = -6
 ERR_TIMEOUT = -7
 ERR_SYSTEM = -8
+ERR_FORMAT = -9  # not a calibration file (chirolink_calibration.h)
 
 # chirolink_status.state, as text.
 STATES = {1: "running", 2: "reopening", 3: "stopped"}

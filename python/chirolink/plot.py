@@ -1,6 +1,6 @@
 """Draws a recording made by `chirolink record` as a picture.
 
-    python3 -m chirolink.plot REC.csv [-o OUT.png] [--glove NAME]
+    python3 -m chirolink.plot REC.csv [-o OUT.png] [--glove NAME] [--calibration FILE.json]
 
 One panel per glove: the seven traces (Finger 1 to 5, Roll, Pitch) against the seconds from the
 recording's start, in the colours of Chiroscope's live plot. Frames further apart than 50 ms
@@ -9,7 +9,8 @@ the picture opens in a window.
 
 Reading a recording needs only the standard library; drawing needs matplotlib (Debian package
 python3-matplotlib), which is imported only when a picture is drawn. This module uses nothing
-from the rest of the chirolink package.
+from the rest of the chirolink package, except with --calibration: the traces are then drawn
+from 0 to 1 as chirolink.Calibration (the library's calibration calls) makes them.
 """
 
 import argparse
@@ -156,24 +157,28 @@ def title(glove):
         glove.name, glove.duration(), len(glove.times), glove.rate())
 
 
-def draw(figure, gloves):
+def draw(figure, gloves, calibration=None):
     """Draws `gloves` (GloveFrames, one panel each) into the matplotlib `figure`; times count
-    from the first of their frames."""
+    from the first of their frames. With a chirolink.Calibration, the values from 0 to 1."""
     start = min(glove.times[0] for glove in gloves)
+    scale = 1 / 255 if calibration is not None else 1  # of the axis: 0..1 instead of 0..255
     axes = figure.subplots(len(gloves), 1, sharex=True, squeeze=False)[:, 0]
     for ax, glove in zip(axes, gloves):
+        values = glove.values if calibration is None else [
+            calibration.apply(v) for v in glove.values]
         for trace, (name, colour) in enumerate(TRACES):
-            xs, ys = _with_gaps(glove.times, (v[trace] for v in glove.values), start)
+            xs, ys = _with_gaps(glove.times, (v[trace] for v in values), start)
             ax.plot(xs, ys, color=colour, linewidth=0.9, label=name)
         if glove.bad:
-            ax.plot([glove.times[i] - start for i in glove.bad], [_BAD_MARK_Y] * len(glove.bad),
+            ax.plot([glove.times[i] - start for i in glove.bad],
+                    [_BAD_MARK_Y * scale] * len(glove.bad),
                     linestyle="none", marker="x", markersize=5, color="black",
                     label="bad checksum (%d)" % len(glove.bad))
         ax.set_title(title(glove), fontsize=10, loc="left")
-        ax.set_ylim(-16, 263)
-        ax.set_yticks([0, 64, 128, 192, 255])
+        ax.set_ylim(-16 * scale, 263 * scale)
+        ax.set_yticks([0, 0.25, 0.5, 0.75, 1] if calibration else [0, 64, 128, 192, 255])
         ax.grid(True, color="#d0d0d0", linewidth=0.6)
-        ax.set_ylabel("value")
+        ax.set_ylabel("calibrated" if calibration else "value")
         ax.legend(loc="upper left", bbox_to_anchor=(1.005, 1.0), fontsize=8, frameon=False)
     axes[-1].set_xlabel("seconds from the start")
     figure.set_size_inches(11, 0.7 + _PANEL_HEIGHT_IN * len(gloves))
@@ -190,12 +195,23 @@ def main(argv=None):
                         help="write the picture to this file (PNG, SVG, PDF by its name) "
                              "instead of opening a window")
     parser.add_argument("--glove", metavar="NAME", help="draw this glove only")
+    parser.add_argument("--calibration", metavar="FILE.json",
+                        help="draw the values from 0 to 1 as this calibration (chirolink "
+                             "calibrate) makes them")
     args = parser.parse_args(argv)
 
     def fail(text):
         print("chirolink.plot: %s" % text, file=sys.stderr)
         return 1
 
+    calibration = None
+    if args.calibration is not None:
+        from ._calibration import Calibration
+        from ._library import ChirolinkError
+        try:
+            calibration = Calibration.load(args.calibration)
+        except ChirolinkError as error:
+            return fail(str(error))
     try:
         gloves = read_recording(args.recording)
     except RecordingError as error:
@@ -216,7 +232,7 @@ def main(argv=None):
             figure = pyplot.figure()
     except ImportError:
         return fail("drawing needs matplotlib (Debian package python3-matplotlib)")
-    draw(figure, list(gloves.values()))
+    draw(figure, list(gloves.values()), calibration)
     if args.output is None:
         figure.canvas.manager.set_window_title(args.recording)
         pyplot.show()

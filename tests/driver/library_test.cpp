@@ -71,11 +71,12 @@ TEST(SharedLibraryTest, ExportsTheThreeCallsAndTheGloveApiOnly) {
     for (std::string address, type, name; lines >> address >> type >> name;) {
         names.insert(name);
     }
-    EXPECT_EQ(names, (std::set<std::string>{"GloveInit", "GloveGetDataPtr", "GloveGetData",
-                                            "chirolink_open", "chirolink_close",
-                                            "chirolink_next_frame", "chirolink_latest_frame",
-                                            "chirolink_get_status", "chirolink_error_text",
-                                            "chirolink_version", "chirolink_process_glove"}));
+    EXPECT_EQ(names, (std::set<std::string>{
+                         "GloveInit", "GloveGetDataPtr", "GloveGetData", "chirolink_open",
+                         "chirolink_close", "chirolink_next_frame", "chirolink_latest_frame",
+                         "chirolink_get_status", "chirolink_error_text", "chirolink_version",
+                         "chirolink_process_glove", "chirolink_calibration_load",
+                         "chirolink_calibration_save", "chirolink_calibrate"}));
 }
 
 TEST(SharedLibraryTest, CarriesItsSoname) {

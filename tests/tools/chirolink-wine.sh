@@ -9,6 +9,8 @@
 #                  ends in order, with whole rows and the summary
 #   stream-two     stream two gloves for 2 s to liblo's oscdump on this side of the loopback:
 #                  every frame arrives, numbered by port, with the glove's values, in order
+#   calibrate      calibrate an animated glove for 2 s into a file, again over it with --force,
+#                  then record with it: the calibrated columns from 0 to 1
 # Exits 77 (skipped) when BITS is 32 and 32-bit programs cannot run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -74,6 +76,27 @@ check_rows() {
 
 values=(--values 10,20,30,40,50,60,70)
 case $case in
+    calibrate)
+        glove com1
+        windows="Z:${work//\//\\}"
+        for force in "" --force; do
+            chirolink calibrate COM1 -o "$windows\\hand.json" --seconds 2 --hand left $force
+            cat "$work/out" "$work/err"
+            [ "$status" -eq 0 ] || fail "status $status"
+        done
+        grep -q '^  "hand": "left",$' "$work/hand.json" || fail "no hand in the file"
+        grep -Eq '^    "pitch":   \{"low": [0-9]+, "high": [0-9]+\}$' "$work/hand.json" ||
+            fail "no pitch in the file"
+        chirolink calibrate COM1 -o "$windows\\hand.json"
+        [ "$status" -eq 1 ] || fail "an existing file was not refused"
+        chirolink record COM1 -o "$windows\\calibrated.csv" --duration 1 \
+            --calibration "$windows\\hand.json"
+        [ "$status" -eq 0 ] || fail "record: status $status: $(cat "$work/err")"
+        head -1 "$work/calibrated.csv" | grep -q ',checksum_ok,finger1_cal,.*,pitch_cal$' ||
+            fail "no calibrated columns"
+        awk -F, 'NR > 1 { for (i = 14; i <= 20; i++) if ($i < 0 || $i > 1) exit 1 }' \
+            "$work/calibrated.csv" || fail "a calibrated value beyond 0..1"
+        ;;
     info-glove)
         glove com1 "${values[@]}"
         chirolink info COM1

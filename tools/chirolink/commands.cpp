@@ -1,6 +1,7 @@
 // `stream`: every frame of every glove as an OSC message.
 #include <atomic>
 
+#include "calibration_use.h"
 #include "commands.h"
 #include "osc.h"
 
@@ -15,11 +16,14 @@ int stream(const Options& options, Console& console) {
         return 2;
     }
     auto gloves = glovesOn(options.ports);
+    if (!loadCalibrations(options, gloves)) {
+        return 1;
+    }
     std::vector<std::unique_ptr<OscSender>> senders;
     std::vector<std::unique_ptr<FrameCallback>> readers;
     for (std::size_t i = 0; i < gloves.size(); ++i) {
         senders.push_back(std::make_unique<OscSender>(resolved.target, static_cast<int>(i + 1),
-                                                      options.oscFormat));
+                                                      options.oscFormat, gloves[i].calibration));
         readers.push_back(std::make_unique<FrameCallback>(
             *gloves[i].link, [sender = senders.back().get()](const StampedFrame& frame) {
                 sender->sendFrame(frame);

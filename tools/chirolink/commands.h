@@ -1,4 +1,4 @@
-// The four commands. Each gives the program's exit status: 0 done, 1 a port, glove or file
+// The commands. Each gives the program's exit status: 0 done, 1 a port, glove or file
 // failed, 2 a mistake on the command line.
 #pragma once
 
@@ -11,5 +11,6 @@ int show(const Options& options, Console& console);
 int record(const Options& options, Console& console);
 int stream(const Options& options, Console& console);
 int info(const Options& options, Console& console);
+int calibrate(const Options& options, Console& console);
 
 }  // namespace chirolink::cli

@@ -1,5 +1,8 @@
 #include "csv.h"
 
+#include "calibration_map.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -20,7 +23,8 @@ std::string csvField(std::string_view text) {
     return quoted + '"';
 }
 
-void appendRow(std::string& out, std::string_view glove, const StampedFrame& frame) {
+void appendRow(std::string& out, std::string_view glove, const StampedFrame& frame,
+               const chirolink_calibration* calibration) {
     using namespace std::chrono;
     const auto mono = duration_cast<microseconds>(frame.monotonic.time_since_epoch()).count();
     const auto wall = time_point_cast<microseconds>(frame.wall);
@@ -31,8 +35,7 @@ void appendRow(std::string& out, std::string_view glove, const StampedFrame& fra
     char row[200];
     const int n = std::snprintf(
         row, sizeof row,
-        ",%" PRIu64
-        ",%lld.%06lld,%04d-%02u-%02uT%02d:%02d:%02d.%06lldZ,%u,%u,%u,%u,%u,%u,%u,%u,%d\n",
+        ",%" PRIu64 ",%lld.%06lld,%04d-%02u-%02uT%02d:%02d:%02d.%06lldZ,%u,%u,%u,%u,%u,%u,%u,%u,%d",
         frame.sequence, static_cast<long long>(mono / 1000000),
         static_cast<long long>(mono % 1000000), static_cast<int>(date.year()),
         static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
@@ -41,6 +44,15 @@ void appendRow(std::string& out, std::string_view glove, const StampedFrame& fra
         b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], frame.checksumGood ? 1 : 0);
     out.append(glove);
     out.append(row, static_cast<std::size_t>(n));
+    if (calibration != nullptr) {
+        float values[7];
+        calibration::apply(*calibration, b.data(), values);
+        for (const float value : values) {
+            const int m = std::snprintf(row, sizeof row, ",%.4f", static_cast<double>(value));
+            out.append(row, static_cast<std::size_t>(m));
+        }
+    }
+    out += '\n';
 }
 
 CsvFile::~CsvFile() = default;
@@ -75,12 +87,16 @@ std::string CsvFile::open(const std::string& path, bool overwrite) {
     return {};
 }
 
-std::string CsvFile::begin() {
+std::string CsvFile::begin(bool calibrated) {
     if (file_.regular() && !file_.truncate(0)) {
         return failure();
     }
     size_ = 0;
-    return write(std::string(kCsvHeader));
+    std::string header(kCsvHeader);
+    if (calibrated) {
+        header.insert(header.size() - 1, kCalibratedColumns);
+    }
+    return write(header);
 }
 
 std::string CsvFile::write(const std::string& rows) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "chirolink_calibration.h"
 #include "glove_link.h"
 #include "output_file.h"
 
@@ -13,11 +14,17 @@ inline constexpr std::string_view kCsvHeader =
     "glove,sequence,monotonic_s,wall_time,finger1,finger2,finger3,finger4,finger5,roll,pitch,"
     "checksum,checksum_ok\n";
 
+// After checksum_ok, with --calibration: the seven values from 0 to 1.
+inline constexpr std::string_view kCalibratedColumns =
+    ",finger1_cal,finger2_cal,finger3_cal,finger4_cal,finger5_cal,roll_cal,pitch_cal";
+
 // The field as written: quoted, with quotes doubled, when it holds a comma, quote or line end.
 std::string csvField(std::string_view text);
 
-// Appends one row: `glove` as csvField made it, then the frame.
-void appendRow(std::string& out, std::string_view glove, const StampedFrame& frame);
+// Appends one row: `glove` as csvField made it, then the frame, then with a calibration the
+// calibrated values with 4 decimals.
+void appendRow(std::string& out, std::string_view glove, const StampedFrame& frame,
+               const chirolink_calibration* calibration = nullptr);
 
 // A recording that only ever ends with a whole row: rows are collected in memory and written
 // in one write() each time. In a regular file a write that fails half-way is cut back; "-"
@@ -32,8 +39,9 @@ public:
     // Opens `path` ("-": standard output) for writing without touching what it holds; an
     // existing regular file only when `overwrite`. Gives an error text, empty on success.
     std::string open(const std::string& path, bool overwrite);
-    // Empties a regular file, then writes the header row.
-    std::string begin();
+    // Empties a regular file, then writes the header row (`calibrated`: with the calibrated
+    // columns).
+    std::string begin(bool calibrated = false);
     // Writes `rows` (whole rows) at the end. Gives an error text, empty on success.
     std::string write(const std::string& rows);
     // Flushes to the disk and closes. Gives an error text, empty on success.

@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
                 return stream(options, console);
             case Command::info:
                 return info(options, console);
+            case Command::calibrate:
+                return calibrate(options, console);
         }
     } catch (const std::exception& e) {
         complain(e.what());

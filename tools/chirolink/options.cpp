@@ -20,17 +20,23 @@ constexpr const char* kProgramUsage =
     "  stream PORT... --osc HOST:PORT [--osc-format F] [--duration S]\n"
     "                                        every frame as an OSC message over UDP\n"
     "  info PORT                             check one port: handshake, 2 s of frames\n"
+    "  calibrate PORT -o FILE.json [--seconds S] [--hand left|right] [--invert CHANNEL,...]\n"
+    "  calibrate --from RECORDING.csv [--glove NAME] -o FILE.json ...\n"
+    "                                        capture each sensor's range into a calibration\n"
+    "show, record and stream take --calibration FILE.json per port: values from 0 to 1.\n"
     "\n"
     "'chirolink COMMAND --help' tells more, 'chirolink --version' the version. Exit status:\n"
     "0 done, 1 a port, glove or file failed, 2 a mistake on the command line.\n";
 
 constexpr const char* kShowUsage =
-    "usage: chirolink show PORT... [--duration SECONDS]\n"
+    "usage: chirolink show PORT... [--duration SECONDS] [--calibration FILE.json...]\n"
     "\n"
     "Shows each glove's seven values as numbers and bars, its frames per second, checksum\n"
     "errors, lost replies and the time since its last frame, redrawn in place 20 times a\n"
     "second. When standard output is not a terminal, prints one plain line per glove each\n"
-    "second instead. Runs until Ctrl+C, SIGTERM, SIGHUP or the end of --duration.\n";
+    "second instead. Runs until Ctrl+C, SIGTERM, SIGHUP or the end of --duration.\n"
+    "  --calibration FILE.json  once per PORT, in the same order: the bars show the values\n"
+    "                           from 0 to 1 (see chirolink calibrate --help)\n";
 
 constexpr const char* kRecordUsage =
     "usage: chirolink record PORT... -o FILE.csv [--duration SECONDS] [--force]\n"
@@ -46,7 +52,9 @@ constexpr const char* kRecordUsage =
     "  -o, --output FILE.csv   the file to write ('-': standard output); an existing file\n"
     "                          only with --force\n"
     "  --duration SECONDS      stop after this long\n"
-    "  --force                 overwrite FILE.csv\n";
+    "  --force                 overwrite FILE.csv\n"
+    "  --calibration FILE.json once per PORT, in the same order: seven more columns after\n"
+    "                          checksum_ok, finger1_cal ... pitch_cal, from 0 to 1\n";
 
 constexpr const char* kStreamUsage =
     "usage: chirolink stream PORT... --osc HOST:PORT [--osc-format FORMAT] [--duration SECONDS]\n"
@@ -61,6 +69,8 @@ constexpr const char* kStreamUsage =
     "  float\n"
     "    /chirolink/N/values  fffffff     the seven values scaled to 0..1\n"
     "    /chirolink/N/state   s           \"running\" or \"reopening\", when it changes\n"
+    "--calibration FILE.json, once per PORT in the same order: the float format sends the\n"
+    "calibrated values (see chirolink calibrate --help) instead of value/255.\n"
     "Messages that cannot be sent are counted on standard error once a second; when none at\n"
     "all could be sent, the exit status is 1. Runs until Ctrl+C, SIGTERM, SIGHUP or the end\n"
     "of --duration.\n";
@@ -123,16 +133,16 @@ void parseArguments(int argc, const char* const* argv, Options& options) {
             options.help = true;
             return;
         } else if (arg == "-o" || arg == "--output") {
-            allowed(arg, command == Command::record);
+            allowed(arg, command == Command::record || command == Command::calibrate);
             options.output = value();
             if (options.output.empty()) {
                 throw UsageError{"-o: empty file name"};
             }
         } else if (arg == "--force") {
-            allowed(arg, command == Command::record);
+            allowed(arg, command == Command::record || command == Command::calibrate);
             options.force = true;
         } else if (arg == "--duration") {
-            allowed(arg, command != Command::info);
+            allowed(arg, command != Command::info && command != Command::calibrate);
             options.duration = parseDuration(value());
         } else if (arg == "--osc") {
             allowed(arg, command == Command::stream);
@@ -146,13 +156,15 @@ void parseArguments(int argc, const char* const* argv, Options& options) {
                 throw UsageError{"--osc-format: expected frame or float, got '" +
                                  std::string(format) + "'"};
             }
+        } else if (takeCalibrationOption(arg, value, options)) {
         } else if (arg.size() > 1 && arg.front() == '-') {
             throw UsageError{"unknown option '" + std::string(arg) + "'"};
         } else {
             options.ports.emplace_back(arg);
         }
     }
-    if (options.ports.empty()) {
+    checkCalibrationOptions(options);
+    if (options.ports.empty() && options.from.empty()) {
         throw UsageError{"no port given"};
     }
     for (std::size_t i = 1; i < options.ports.size(); ++i) {
@@ -185,6 +197,8 @@ const char* commandName(Command command) {
             return "stream";
         case Command::info:
             return "info";
+        case Command::calibrate:
+            return "calibrate";
     }
     return "?";
 }
@@ -202,6 +216,8 @@ const char* usageText(std::optional<Command> command) {
             return kStreamUsage;
         case Command::info:
             return kInfoUsage;
+        case Command::calibrate:
+            return kCalibrateUsage;
     }
     return kProgramUsage;
 }
@@ -209,7 +225,8 @@ const char* usageText(std::optional<Command> command) {
 Options parseOptions(int argc, const char* const* argv) {
     Options options;
     if (argc < 2) {
-        throw UsageError{"no command given (show, record, stream or info; see chirolink --help)"};
+        throw UsageError{
+            "no command given (show, record, stream, info or calibrate; see chirolink --help)"};
     }
     const std::string_view first = argv[1];
     if (first == "--help" || first == "-h" || first == "help") {
@@ -220,14 +237,15 @@ Options parseOptions(int argc, const char* const* argv) {
         options.version = true;
         return options;
     }
-    for (const auto command : {Command::show, Command::record, Command::stream, Command::info}) {
+    for (const auto command :
+         {Command::show, Command::record, Command::stream, Command::info, Command::calibrate}) {
         if (first == commandName(command)) {
             options.command = command;
         }
     }
     if (!options.command) {
         throw UsageError{"unknown command '" + std::string(first) +
-                         "' (show, record, stream or info; see chirolink --help)"};
+                         "' (show, record, stream, info or calibrate; see chirolink --help)"};
     }
     try {
         parseArguments(argc, argv, options);

@@ -1,5 +1,7 @@
 #include "osc.h"
 
+#include "calibration_map.h"
+
 #include <bit>
 #include <chrono>
 
@@ -64,11 +66,19 @@ std::string OscMessage::packet() const {
     return packet + arguments_;
 }
 
-OscMessage frameMessage(int n, const StampedFrame& frame, OscFormat format) {
+OscMessage frameMessage(int n, const StampedFrame& frame, OscFormat format,
+                        const chirolink_calibration* calibration) {
     if (format == OscFormat::float32) {
         OscMessage message(addressOf(n, "values"));
+        float values[protocol::kSensorCount];
         for (std::size_t i = 0; i < protocol::kSensorCount; ++i) {
-            message.add(static_cast<float>(frame.bytes[i]) / 255.0f);
+            values[i] = static_cast<float>(frame.bytes[i]) / 255.0f;
+        }
+        if (calibration != nullptr) {
+            calibration::apply(*calibration, frame.bytes.data(), values);
+        }
+        for (const float value : values) {
+            message.add(value);
         }
         return message;
     }
@@ -82,11 +92,13 @@ OscMessage frameMessage(int n, const StampedFrame& frame, OscFormat format) {
     return message;
 }
 
-OscSender::OscSender(const UdpTarget& target, int n, OscFormat format)
-    : n_(n), format_(format), udp_(target) {}
+OscSender::OscSender(const UdpTarget& target, int n, OscFormat format,
+                     std::optional<chirolink_calibration> calibration)
+    : n_(n), format_(format), calibration_(calibration), udp_(target) {}
 
 bool OscSender::sendFrame(const StampedFrame& frame) {
-    const OscMessage message = frameMessage(n_, frame, format_);
+    const OscMessage message =
+        frameMessage(n_, frame, format_, calibration_ ? &*calibration_ : nullptr);
     const std::lock_guard lock(mutex_);
     if (format_ == OscFormat::float32) {
         sendStateLocked("running");  // a frame came: the glove answers

@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "chirolink_calibration.h"
 #include "glove_link.h"
 #include "options.h"
 #include "udp.h"
@@ -42,13 +44,16 @@ private:
     std::string arguments_;
 };
 
-/// The message `format` makes of glove `n`'s frame.
-OscMessage frameMessage(int n, const StampedFrame& frame, OscFormat format);
+/// The message `format` makes of glove `n`'s frame; the float format gives the values as
+/// `calibration` makes them when there is one.
+OscMessage frameMessage(int n, const StampedFrame& frame, OscFormat format,
+                        const chirolink_calibration* calibration = nullptr);
 
 /// Sends the messages of glove number `n` and counts them.
 class OscSender {
 public:
-    OscSender(const UdpTarget& target, int n, OscFormat format);
+    OscSender(const UdpTarget& target, int n, OscFormat format,
+              std::optional<chirolink_calibration> calibration = std::nullopt);
 
     /// Sends the frame's message; in the float format the state "running" goes first when it
     /// was not the last state sent. False when the frame's message could not be sent.
@@ -70,6 +75,7 @@ private:
 
     const int n_;
     const OscFormat format_;
+    const std::optional<chirolink_calibration> calibration_;
     mutable std::mutex mutex_;
     UdpSender udp_;          // under mutex_
     std::string lastState_;  // under mutex_: the state last sent, empty before the first

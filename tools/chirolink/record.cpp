@@ -1,3 +1,4 @@
+#include "calibration_use.h"
 #include "commands.h"
 #include "csv.h"
 #include "recorder.h"
@@ -7,18 +8,21 @@ namespace chirolink::cli {
 using std::chrono::milliseconds;
 
 int record(const Options& options, Console& console) {
+    auto gloves = glovesOn(options.ports);
+    if (!loadCalibrations(options, gloves)) {
+        return 1;
+    }
     CsvFile file;
     if (const auto error = file.open(options.output, options.force); !error.empty()) {
         complain(error);
         return 1;
     }
-    auto gloves = glovesOn(options.ports);
     Recorder recorder(gloves, file);
     if (!startAll(gloves)) {
         file.discard();
         return 1;
     }
-    std::string error = file.begin();
+    std::string error = file.begin(!options.calibrations.empty());
     ProgressLine progress("record");
     recorder.begin(progress.started());
     std::vector<std::string> news;

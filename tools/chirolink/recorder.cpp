@@ -26,6 +26,7 @@ Recorder::Recorder(std::vector<Glove>& gloves, CsvFile& file) : file_(file) {
         source.port = glove.port;
         source.name = csvField(glove.port);
         source.link = glove.link.get();
+        source.calibration = glove.calibration;
         source.queue = glove.link->subscribe(4096);
         sources_.push_back(std::move(source));
     }
@@ -96,7 +97,7 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         }
         auto& source = sources_[first];
         const auto& frame = source.waiting.front();
-        appendRow(rows_, source.name, frame);
+        appendRow(rows_, source.name, frame, source.calibration ? &*source.calibration : nullptr);
         if (source.rows + counts[first] > 0) {
             source.longestGap = std::max(source.longestGap, frame.monotonic - source.lastRow);
         }

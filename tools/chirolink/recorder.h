@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ private:
         std::string port;  // as the user gave it
         std::string name;  // the port as a CSV field
         GloveLink* link = nullptr;
+        std::optional<chirolink_calibration> calibration;
         std::shared_ptr<FrameQueue> queue;
         std::deque<StampedFrame> waiting;  // taken from the queue, not yet written
         StampedFrame newest{};             // the newest frame taken

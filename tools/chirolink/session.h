@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "chirolink_calibration.h"
 #include "console.h"
 #include "glove_link.h"
 
@@ -27,6 +28,7 @@ bool carryOn(Console& console, Clock::duration step, std::optional<Clock::time_p
 struct Glove {
     std::string port;  // as the user gave it
     std::unique_ptr<GloveLink> link = std::make_unique<GloveLink>();
+    std::optional<chirolink_calibration> calibration;  // --calibration
 };
 
 std::vector<Glove> glovesOn(const std::vector<std::string>& ports);

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "calibration_use.h"
 #include "commands.h"
 #include "view.h"
 
@@ -10,7 +11,7 @@ using std::chrono::milliseconds;
 
 int show(const Options& options, Console& console) {
     auto gloves = glovesOn(options.ports);
-    if (!startAll(gloves)) {
+    if (!loadCalibrations(options, gloves) || !startAll(gloves)) {
         return 1;
     }
     // A console that takes no escape sequences gets the plain lines, cut to its width.
@@ -29,7 +30,11 @@ int show(const Options& options, Console& console) {
         const auto now = Clock::now();
         std::vector<GloveView> views;
         for (std::size_t i = 0; i < gloves.size(); ++i) {
-            GloveView view{gloves[i].port, gloves[i].link->latest(), gloves[i].link->counters()};
+            GloveView view;
+            view.port = gloves[i].port;
+            view.latest = gloves[i].link->latest();
+            view.counters = gloves[i].link->counters();
+            view.calibration = gloves[i].calibration;
             view.framesPerSecond = rates[i].update(now, view.counters.frames);
             view.secondsSinceFrame =
                 std::chrono::duration<double>(now - view.latest.monotonic).count();

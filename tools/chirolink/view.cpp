@@ -1,6 +1,9 @@
 #include "view.h"
 
+#include "calibration_map.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace chirolink::cli {
@@ -91,9 +94,16 @@ std::string title(const GloveView& view, int width) {
 void appendPanel(std::vector<std::string>& lines, const GloveView& view, int width) {
     lines.push_back(title(view, width));
     const int bar = std::clamp(width - kValueWidth, 0, kBarWidth);
+    float calibrated[protocol::kSensorCount] = {};
+    if (view.calibration) {
+        calibration::apply(*view.calibration, view.latest.bytes.data(), calibrated);
+    }
     for (std::size_t i = 0; i < protocol::kSensorCount; ++i) {
         const unsigned value = view.latest.bytes[i];
-        const int filled = static_cast<int>((value * static_cast<unsigned>(bar) + 127) / 255);
+        const int filled =
+            view.calibration
+                ? static_cast<int>(std::lround(calibrated[i] * static_cast<float>(bar)))
+                : static_cast<int>((value * static_cast<unsigned>(bar) + 127) / 255);
         char text[40];
         std::snprintf(text, sizeof text, "  %-8s %3u ", kNames[i], value);
         std::string line = text;

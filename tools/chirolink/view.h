@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "chirolink_calibration.h"
 #include "console.h"
 #include "glove_link.h"
 
@@ -16,7 +18,8 @@ struct GloveView {
     StampedFrame latest;  // sequence 0: no frame yet
     LinkCounters counters;
     double framesPerSecond = 0;
-    double secondsSinceFrame = 0;  // ignored without a frame
+    double secondsSinceFrame = 0;                      // ignored without a frame
+    std::optional<chirolink_calibration> calibration;  // the bars show 0..1 as it makes them
 };
 
 // A title line, then one line per value with its bar.

@@ -1,5 +1,6 @@
 // The operating-system services the link needs: a serial port with deadlines, a way to
-// interrupt the acquisition thread's waits, a thread, sleeping, and the debug line.
+// interrupt the acquisition thread's waits, a thread, sleeping, the debug line, and a file
+// replaced whole.
 // Each operating system implements this header in a few files: posix_*.cpp, win32_*.cpp.
 #pragma once
 
@@ -139,6 +140,14 @@ void atUnload(void (*hook)(Unload how));
 /// before the hook of atUnload was (Linux: the C library's exit handlers run latest first).
 /// Where that cannot be seen (Windows, a ThreadSanitizer build), false until the unload.
 bool processExiting();
+
+/// How replaceFile ended.
+enum class FileWrite { done, missing, denied, failed };
+
+/// Makes `path` a file that holds `size` bytes from `data`, or leaves it as it was: the bytes go
+/// to a new file in the same folder, which is flushed to the disk and then renamed over `path`
+/// in one step. `missing`: no such folder; `denied`: the folder or the file may not be written.
+FileWrite replaceFile(const char* path, const char* data, std::size_t size);
 
 /// Writes one line to the platform's debug channel: syslog at LOG_DEBUG here, without
 /// openlog (the host program owns its syslog identity).
