@@ -33,6 +33,21 @@ namespace Chirolink
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         internal static extern int chirolink_get_status(GloveHandle glove, out RawStatus status);
 
+        // A calibration is passed as its 16 bytes (chirolink_calibration): a byte array is pinned,
+        // not copied, so applying one allocates nothing.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int chirolink_calibration_load([MarshalAs(UnmanagedType.LPStr)] string path,
+                                                              [Out] byte[] calibration,
+                                                              [Out] byte[] message, int messageSize);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int chirolink_calibration_save([MarshalAs(UnmanagedType.LPStr)] string path,
+                                                              [In] byte[] calibration);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        internal static extern int chirolink_calibrate([In] byte[] calibration, ref Frame frame,
+                                                       [Out] float[] values);
+
         // Static strings of the library: read, never freed, so not declared as string.
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         internal static extern IntPtr chirolink_error_text(int result);
