@@ -40,6 +40,7 @@ namespace Chirolink.Tests
         [Test]
         public static void TheHandFollowsTheGloveAndEveryStopLetsGoOfThePort()
         {
+            UnityEngine.Debug.Errors.Clear();
             using (var emulator = new Emulator(Steady, "--instant"))
             {
                 var hand = new GameObject("Hand");
