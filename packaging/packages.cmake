@@ -39,7 +39,7 @@ set(CPACK_DEBIAN_LIBCHIROLINK-DEV_PACKAGE_NAME libchirolink-dev)
 set(CPACK_DEBIAN_LIBCHIROLINK-DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_LIBCHIROLINK-DEV_PACKAGE_DEPENDS "libchirolink1 (= ${chirolink_version})")
 set(CPACK_COMPONENT_LIBCHIROLINK-DEV_DESCRIPTION
-    "Chirolink data glove library: development files\nThe headers chirolink.h and chirolink_glove.h, the development link, a pkg-config file (chirolink) and a CMake package (find_package(Chirolink 1.1) gives Chirolink::Chirolink).")
+    "Chirolink data glove library: development files\nThe headers chirolink.h, chirolink_glove.h and chirolink_calibration.h, the development link, a pkg-config file (chirolink) and a CMake package (find_package(Chirolink 1.1) gives Chirolink::Chirolink).")
 
 set(CPACK_DEBIAN_CHIROSCOPE_PACKAGE_NAME chiroscope)
 set(CPACK_DEBIAN_CHIROSCOPE_PACKAGE_SECTION utils)

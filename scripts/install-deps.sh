@@ -11,7 +11,8 @@
 set -euo pipefail
 
 what=${1:-test}
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev qt6-base-dev libgl-dev
+          fonts-dejavu-core)
 case "$what" in
     build) ;;
     run) packages+=(util-linux xvfb xauth) ;;

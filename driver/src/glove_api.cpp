@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "chirolink_calibration.h"
 #include "chirolink_glove.h"
 #include "glove_handle.h"
 
@@ -203,6 +204,8 @@ extern "C" CHIROLINK_API const char* CHIROLINK_CALL chirolink_error_text(int32_t
             return "no frame in time";
         case CHIROLINK_ERR_SYSTEM:
             return describe(StartResult::failed);
+        case CHIROLINK_ERR_FORMAT:
+            return "not a calibration file";
         default:
             return "unknown result";
     }

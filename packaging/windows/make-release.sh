@@ -41,7 +41,8 @@ for program in Chirolink.dll Chiroscope.exe chirolink.exe; do
     [ -f "$tree/bin/$program" ] || fail "$tree/bin/$program is not built"
     "$cross-strip" -o "$stage/$program" "$tree/bin/$program"
 done
-cp "$root/driver/include/chirolink.h" "$root/driver/include/chirolink_glove.h" "$stage/include/"
+cp "$root/driver/include/chirolink.h" "$root/driver/include/chirolink_glove.h" \
+    "$root/driver/include/chirolink_calibration.h" "$stage/include/"
 cp "$root/driver/Chirolink.def" "$tree/driver/libChirolink.dll.a" "$stage/lib/"
 cp -r "$root/python/chirolink" "$stage/python/"
 find "$stage/python" -name __pycache__ -prune -exec rm -rf {} +

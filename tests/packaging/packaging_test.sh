@@ -73,7 +73,8 @@ expect_field libchirolink1 Depends 'libc6 \(>= '
 expect_field libchirolink1 Section '^libs$'
 expect_files libchirolink1 "$lib/libChirolink\.so\.1" "$lib/libChirolink\.so\.$version"
 expect_field libchirolink-dev Depends "^libchirolink1 \(= $version\)$"
-expect_files libchirolink-dev include/chirolink\.h include/chirolink_glove\.h "$lib/libChirolink\.so" \
+expect_files libchirolink-dev include/chirolink\.h include/chirolink_glove\.h \
+    include/chirolink_calibration\.h "$lib/libChirolink\.so" \
     "$lib/pkgconfig/chirolink\.pc" "$lib/cmake/Chirolink/ChirolinkConfig\.cmake"
 expect_field chiroscope Depends "libchirolink1 \(= $version\)"
 expect_field chiroscope Depends 'libqt6widgets6'

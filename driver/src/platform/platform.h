@@ -1,5 +1,6 @@
 // The operating-system services the link needs: a serial port with deadlines, a way to
-// interrupt the acquisition thread's waits, a thread, sleeping, and the debug line.
+// interrupt the acquisition thread's waits, a thread, sleeping, the debug line, and a file
+// replaced whole.
 // Each operating system implements this header in a few files: posix_*.cpp, win32_*.cpp.
 #pragma once
 
@@ -128,6 +129,14 @@ enum class Unload {
 /// Where the system ends the library's threads with the process before the unload (Windows),
 /// the hook is called only for a library unloaded on its own.
 void atUnload(void (*hook)(Unload how));
+
+/// How replaceFile ended.
+enum class FileWrite { done, missing, denied, failed };
+
+/// Makes `path` a file that holds `size` bytes from `data`, or leaves it as it was: the bytes go
+/// to a new file in the same folder, which is flushed to the disk and then renamed over `path`
+/// in one step. `missing`: no such folder; `denied`: the folder or the file may not be written.
+FileWrite replaceFile(const char* path, const char* data, std::size_t size);
 
 /// Writes one line to the platform's debug channel: syslog at LOG_DEBUG here, without
 /// openlog (the host program owns its syslog identity).
