@@ -3,6 +3,7 @@ using System;
 using System.Collections.Generic;
 using System.Diagnostics;
 using System.Linq;
+using System.Reflection;
 using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
 using System.Threading;
@@ -264,7 +265,7 @@ namespace Chirolink.Tests
         [Test]
         public static void TheLayoutAndVersionAreTheLibrarys()
         {
-            // The C sizes of chirolink_frame and chirolink_status, as "40 56".
+            // The C sizes of chirolink_frame, chirolink_status and chirolink_calibration: "40 56 16".
             var program = Process.Start(new ProcessStartInfo(Environment.GetEnvironmentVariable("C_SIZES_PROGRAM"))
             {
                 UseShellExecute = false,
@@ -275,6 +276,9 @@ namespace Chirolink.Tests
             Check.Equal(int.Parse(sizes[0]), Marshal.SizeOf(typeof(Frame)), "the size of Frame");
             Type status = typeof(Glove).Assembly.GetType("Chirolink.RawStatus", true);
             Check.Equal(int.Parse(sizes[1]), Marshal.SizeOf(status), "the size of chirolink_status");
+            var calibration = (byte[])typeof(Calibration).GetField("raw", BindingFlags.Instance | BindingFlags.NonPublic)
+                                                         .GetValue(new Calibration(new byte[7], new byte[7], Hand.Left));
+            Check.Equal(int.Parse(sizes[2]), calibration.Length, "the size of chirolink_calibration");
             Check.Equal(Environment.GetEnvironmentVariable("CHIROLINK_VERSION"), Glove.LibraryVersion, "LibraryVersion");
         }
     }

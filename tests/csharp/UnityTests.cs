@@ -41,27 +41,35 @@ namespace Chirolink.Tests
         public static void TheHandFollowsTheGloveAndEveryStopLetsGoOfThePort()
         {
             UnityEngine.Debug.Errors.Clear();
+            string calibration = Path.Combine(Path.GetTempPath(), "chirolink-cs-" + Guid.NewGuid().ToString("N") + ".json");
             using (var emulator = new Emulator(Steady, "--instant"))
             {
+                // 0..100 for every channel: the values become Steady / 100.
+                new Calibration(new byte[7], Enumerable.Repeat((byte)100, 7).ToArray(), Hand.Right).Save(calibration);
                 var hand = new GameObject("Hand");
                 GloveSource source = hand.AddComponent<GloveSource>();
                 HandModel model = hand.AddComponent<HandModel>();
                 source.port = emulator.Port;
+                source.calibrationFile = calibration;
                 Send(source, "OnEnable");
+                File.Delete(calibration);
                 Send(model, "Start");
                 Frames(source, model);
                 Check.True(Enumerable.Range(0, 7).All(c => source.Frame[c] == Steady[c]), "the frame " + source.Frame);
-                Check.True(Enumerable.Range(0, 7).All(c => source.Values[c] == Steady[c] / 255f), "raw values / 255 without a calibration");
-                Check.Equal(Steady[4] / 255f * model.jointBend, model.Joint(4, 2).localRotation.eulerAngles.x, "finger 5's bend");
-                Check.Equal((Steady[6] / 255f - 0.5f) * 2f * model.wristTurn, model.Wrist.localRotation.eulerAngles.x, "the wrist's pitch");
+                Check.True(Enumerable.Range(0, 7).All(c => Math.Abs(source.Values[c] - Steady[c] / 100f) < 1e-6),
+                           "calibrated values " + string.Join(" ", source.Values));
+                Check.Equal(source.Values[4] * model.jointBend, model.Joint(4, 2).localRotation.eulerAngles.x, "finger 5's bend");
+                Check.Equal((source.Values[6] - 0.5f) * 2f * model.wristTurn, model.Wrist.localRotation.eulerAngles.x, "the wrist's pitch");
 
                 // Stop, then a script reload while playing: both let go of the port, and the next
-                // Play opens it again.
+                // Play opens it again, here without a calibration: raw values / 255.
                 Send(source, "OnDisable");
+                source.calibrationFile = "";
                 Check.True(!source.IsOpen && !source.HasFrame, "closed by OnDisable");
                 PortIsFree(emulator.Port);
                 Send(source, "OnEnable");
                 Frames(source, model);
+                Check.True(Enumerable.Range(0, 7).All(c => source.Values[c] == Steady[c] / 255f), "raw values / 255");
                 UnityEditor.AssemblyReloadEvents.Reload();
                 Check.True(!source.IsOpen, "closed before the reload");
                 PortIsFree(emulator.Port);
