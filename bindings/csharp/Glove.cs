@@ -146,17 +146,14 @@ namespace Chirolink
             return status;
         }
 
-        // Stops the link and lets go of the port: when it returns, the port may be opened again.
-        // Waits on other threads end within SliceMs (TryNextFrame gives false); later calls throw
-        // ObjectDisposedException. Disposing again does nothing.
+        // Stops the link and lets go of the port: when it returns, the port may be opened again
+        // (also when another thread's Dispose did it). Waits on other threads end within SliceMs
+        // (TryNextFrame gives false); later calls throw ObjectDisposedException. Disposing
+        // again does nothing.
         public void Dispose()
         {
             lock (gate)
             {
-                if (disposing)
-                {
-                    return;
-                }
                 disposing = true;
                 while (inside > 0)
                 {
