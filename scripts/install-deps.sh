@@ -20,11 +20,12 @@ case "$what" in
     test)
         packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev liblo-dev
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
-                   clang-format dpkg-dev file python3 python3-matplotlib strace) ;;
+                   clang-format dpkg-dev file python3 python3-matplotlib strace
+                   mono-mcs mono-devel) ;;
     windows)
         packages+=(googletest libgtest-dev libgmock-dev libbenchmark-dev liblo-dev
                    util-linux binutils procps xvfb xauth x11-utils xdotool imagemagick
-                   clang-format dpkg-dev file python3 python3-matplotlib strace
+                   clang-format dpkg-dev file python3 python3-matplotlib strace mono-mcs mono-devel
                    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
                    wine wine64 wine32:i386 fonts-wine nsis zip unzip liblo-tools) ;;
     windows-package)
