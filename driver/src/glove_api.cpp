@@ -13,7 +13,6 @@
 #endif
 
 namespace chirolink {
-namespace {
 
 int32_t resultFor(StartResult result) {
     switch (result) {
@@ -36,6 +35,8 @@ int32_t resultFor(StartResult result) {
     }
     return CHIROLINK_ERR_SYSTEM;
 }
+
+namespace {
 
 template <typename Clock>
 double seconds(typename Clock::time_point at) {

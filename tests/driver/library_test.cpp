@@ -75,7 +75,8 @@ TEST(SharedLibraryTest, ExportsTheThreeCallsAndTheGloveApiOnly) {
                                             "chirolink_open", "chirolink_close",
                                             "chirolink_next_frame", "chirolink_latest_frame",
                                             "chirolink_get_status", "chirolink_error_text",
-                                            "chirolink_version", "chirolink_process_glove"}));
+                                            "chirolink_version", "chirolink_process_glove",
+                                            "chirolink_list_ports", "chirolink_probe"}));
 }
 
 TEST(SharedLibraryTest, CarriesItsSoname) {

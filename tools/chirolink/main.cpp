@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
                 return stream(options, console);
             case Command::info:
                 return info(options, console);
+            case Command::ports:
+                return ports(options, console);
+            case Command::scan:
+                return scan(options, console);
         }
     } catch (const std::exception& e) {
         complain(e.what());

@@ -7,7 +7,7 @@
 
 namespace chirolink::cli {
 
-enum class Command { show, record, stream, info };
+enum class Command { show, record, stream, info, ports, scan };
 
 // stream --osc-format: frame (iiiiiiiihd, the default) or float (fffffff and the state).
 enum class OscFormat { frame, float32 };
@@ -20,6 +20,7 @@ struct Options {
     std::optional<double> duration;  // show, record, stream: seconds, else until a signal
     std::string oscHost, oscPort;    // stream: --osc HOST:PORT
     OscFormat oscFormat = OscFormat::frame;
+    bool quiet = false;  // scan: only the ports with a glove
     bool help = false;
     bool version = false;
 };
