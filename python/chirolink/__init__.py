@@ -44,16 +44,27 @@ close() only marks it closed (the port is the parent's). A child that wants a gl
 own Glove, once the parent has closed its Glove on that port (a port is held by one link at a
 time).
 
+Which port is the glove on? list_ports() gives the machine's serial ports (named tuples with
+the name to open, the stable by-id name, a description and the USB ids), scan(ports=None)
+the names of those where a glove answers the hello, all probed at once:
+
+    import chirolink
+    for port in chirolink.list_ports():
+        print(port.name, port.description)
+    print(chirolink.scan())   # ["/dev/ttyUSB0"]; sends the hello to every port it probes
+
 The library is found by the usual search (ctypes.util.find_library, then the SONAME
 libChirolink.so.1); load_library(path) loads it from a path instead, before the first Glove.
 `__version__` is the library's version.
 """
 
 from ._glove import Frame, Glove, Status
+from ._ports import Port, list_ports, scan
 from ._library import (ERR_ARG, ERR_BUSY, ERR_DENIED, ERR_MISSING, ERR_NO_GLOVE,
                        ERR_NOT_SERIAL, ERR_SYSTEM, ERR_TIMEOUT, ChirolinkError, load_library)
 
 __all__ = ["ChirolinkError", "Frame", "Glove", "Status", "load_library", "FINGERS", "SENSORS",
+           "Port", "list_ports", "scan",
            "ERR_ARG", "ERR_MISSING", "ERR_NOT_SERIAL", "ERR_BUSY", "ERR_DENIED", "ERR_NO_GLOVE",
            "ERR_TIMEOUT", "ERR_SYSTEM"]
 
