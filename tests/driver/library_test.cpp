@@ -71,12 +71,11 @@ TEST(SharedLibraryTest, ExportsTheThreeCallsAndTheGloveApiOnly) {
     for (std::string address, type, name; lines >> address >> type >> name;) {
         names.insert(name);
     }
-    EXPECT_EQ(names, (std::set<std::string>{"GloveInit", "GloveGetDataPtr", "GloveGetData",
-                                            "chirolink_open", "chirolink_close",
-                                            "chirolink_next_frame", "chirolink_latest_frame",
-                                            "chirolink_get_status", "chirolink_error_text",
-                                            "chirolink_version", "chirolink_process_glove",
-                                            "chirolink_list_ports", "chirolink_probe"}));
+    EXPECT_EQ(names, (std::set<std::string>{
+                         "GloveInit", "GloveGetDataPtr", "GloveGetData", "chirolink_open",
+                         "chirolink_close", "chirolink_next_frame", "chirolink_latest_frame",
+                         "chirolink_get_status", "chirolink_error_text", "chirolink_version",
+                         "chirolink_process_glove", "chirolink_list_ports", "chirolink_probe"}));
 }
 
 TEST(SharedLibraryTest, CarriesItsSoname) {
