@@ -1,5 +1,5 @@
-// Start-up: finds the glove on COM1, then COM2, and runs the readout window, or tells the user
-// that no glove answered.
+// Start-up: finds the glove on COM1, then COM2 (or on the ports given), and runs the readout
+// window, or tells the user that no glove answered.
 #pragma once
 
 #include <string>
@@ -10,7 +10,7 @@ namespace chiroscope {
 class Startup {
 public:
     Startup();
-    // Tests hand in other ports (device paths) to try in the given order.
+    // Other ports to try in the given order: the command line's, or device paths in tests.
     explicit Startup(std::vector<std::string> ports);
 
     // Runs the start-up once and returns when the readout window has closed or the message box

@@ -1,7 +1,9 @@
-// Chiroscope: finds the glove on COM1 or COM2 and shows its seven values, refreshed every
+// Chiroscope: finds the glove on COM1 or COM2 (or on the ports named on its command line,
+// Chiroscope.exe [PORT...], in that order) and shows its seven values, refreshed every
 // 100 ms, until the window is closed. "Plot..." in the system menu, or Ctrl+P, opens the plot
 // window (plot_window.h).
 #include <array>
+#include <cstdlib>
 
 #include "chirolink.h"
 #include "chirolink_glove.h"
@@ -141,10 +143,24 @@ private:
     static inline HWND shortcutTarget = nullptr;  // the readout window, for the hook
 };
 
+// The glove on the first of the ports named on the command line that answers; without
+// arguments on COM1, then COM2.
+bool openGlove() {
+    if (__argc < 2) {
+        return GloveInit("COM1") != 0 || GloveInit("COM2") != 0;
+    }
+    for (int i = 1; i < __argc; ++i) {
+        if (GloveInit(__argv[i]) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class ChiroscopeApplication : public scope::Application {
 public:
     bool initInstance() override {
-        if (GloveInit("COM1") == 0 && GloveInit("COM2") == 0) {
+        if (!openGlove()) {
             scope::messageBox("Unable to initialise glove\n", 0);
             return false;
         }

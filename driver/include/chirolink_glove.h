@@ -171,6 +171,94 @@ CHIROLINK_API const char* CHIROLINK_CALL chirolink_version(void);
  */
 CHIROLINK_API chirolink_glove* CHIROLINK_CALL chirolink_process_glove(void);
 
+/*
+ * Which port is the glove on?
+ *
+ * chirolink_list_ports lists the machine's serial ports without opening any;
+ * chirolink_probe says hello on one port and lets go of it. A finder tries
+ * the ports of the list, each on a thread of its own so that all of them take
+ * about as long as one:
+ *
+ *     chirolink_port_info ports[64];
+ *     int32_t count = 0;
+ *     if (chirolink_list_ports(ports, 64, &count) == CHIROLINK_OK) {
+ *         for (int32_t i = 0; i < count && i < 64; ++i) {
+ *             printf("%s  %s\n", ports[i].name, ports[i].description);
+ *         }
+ *     }
+ */
+
+/* Sizes of the text fields of chirolink_port_info, the terminating zero included. */
+#define CHIROLINK_PORT_NAME_SIZE 256
+#define CHIROLINK_PORT_TEXT_SIZE 256
+#define CHIROLINK_PORT_SERIAL_SIZE 128
+
+/*
+ * One serial port of the machine. Every text is zero-terminated UTF-8 and
+ * empty ("") when the system does not say; texts too long for their field
+ * are cut at a character's boundary, except `name`: a port whose name does not
+ * fit is left out of the list.
+ *
+ * The struct has a fixed size and no pointers (904 bytes, 4-aligned), so that
+ * a caller can hand in an array of it: ctypes.Structure with c_char arrays in
+ * Python, a [StructLayout(LayoutKind.Sequential)] struct with
+ * [MarshalAs(UnmanagedType.ByValTStr, SizeConst = ...)] strings in C#.
+ */
+typedef struct chirolink_port_info {
+    /* What to open: "/dev/ttyUSB0", "COM7". */
+    char name[CHIROLINK_PORT_NAME_SIZE];
+    /* Linux: the /dev/serial/by-id/... link that udev made for the port, the
+       same across replugs; "" where there is none, and on Windows. */
+    char stable_name[CHIROLINK_PORT_NAME_SIZE];
+    /* For people: the USB product and maker ("FT232R USB UART (FTDI)"), the
+       kind of UART ("16550A UART"), Windows' friendly name. */
+    char description[CHIROLINK_PORT_TEXT_SIZE];
+    /* The USB serial number, or "". */
+    char serial_number[CHIROLINK_PORT_SERIAL_SIZE];
+    /* 0x0000..0xFFFF for a port on USB, -1 for any other. */
+    int32_t usb_vendor_id;
+    int32_t usb_product_id;
+} chirolink_port_info;
+
+/*
+ * Lists the machine's serial ports, sorted by name ("COM2" before "COM10",
+ * "/dev/ttyS2" before "/dev/ttyS10"), without opening any of them: nothing is
+ * sent anywhere.
+ *
+ * Writes up to `capacity` entries into `ports` and the number of ports the
+ * machine has into `*count`; when `*count` is above `capacity`, only the first
+ * `capacity` were written and a larger array gets them all. `ports` may be
+ * NULL when `capacity` is 0 (to ask for the count alone). A machine without
+ * serial ports gives CHIROLINK_OK with *count 0.
+ *
+ * Linux: the ttys in sysfs that have a device behind them: USB adapters
+ * (ttyUSB, ttyACM) with their vendor, product, serial number and udev's
+ * by-id name, and UARTs (ttyS, ttyAMA, ...). The legacy ttyS nodes that have
+ * no UART behind them (ttyS1 to ttyS31 on most PCs, which chirolink_open
+ * reports as CHIROLINK_ERR_MISSING) are left out. Windows: the devices of the
+ * Ports class with their friendly names and USB ids, and every other port in
+ * HKLM\HARDWARE\DEVICEMAP\SERIALCOMM.
+ *
+ * Results: CHIROLINK_OK; CHIROLINK_ERR_ARG when `count` is NULL, `capacity`
+ * is negative, or `ports` is NULL with a capacity above 0; CHIROLINK_ERR_SYSTEM
+ * when the system's list could not be read.
+ */
+CHIROLINK_API int32_t CHIROLINK_CALL chirolink_list_ports(chirolink_port_info* ports,
+                                                          int32_t capacity, int32_t* count);
+
+/*
+ * Is a glove on `port`? Opens it as chirolink_open does, says hello up to
+ * three times (about 1.2 s when no glove answers; the hello byte 0x41 is
+ * sent each time), puts back the settings the port had and closes it. No
+ * link is started: the port is free again when the call returns.
+ *
+ * CHIROLINK_OK when a glove answered, else the results of chirolink_open:
+ * CHIROLINK_ERR_NO_GLOVE, CHIROLINK_ERR_BUSY (held by a link or another
+ * program), CHIROLINK_ERR_DENIED, CHIROLINK_ERR_MISSING, ... Any number of
+ * calls on different ports may run at once, one per thread.
+ */
+CHIROLINK_API int32_t CHIROLINK_CALL chirolink_probe(const char* port);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,7 +14,6 @@
 #endif
 
 namespace chirolink {
-namespace {
 
 int32_t resultFor(StartResult result) {
     switch (result) {
@@ -37,6 +36,8 @@ int32_t resultFor(StartResult result) {
     }
     return CHIROLINK_ERR_SYSTEM;
 }
+
+namespace {
 
 template <typename Clock>
 double seconds(typename Clock::time_point at) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "chirolink_glove.h"
@@ -19,6 +20,9 @@ namespace chirolink {
 
 /// Frames a handle keeps for its reader: 20 s at the full rate.
 inline constexpr std::size_t kFramesPerHandle = 4096;
+
+/// The C API's result for how a start (or a probe) ended: CHIROLINK_OK, CHIROLINK_ERR_*.
+int32_t resultFor(StartResult result);
 
 /// The handle on the link behind GloveInit, made with that link on first use.
 chirolink_glove& processGlove();

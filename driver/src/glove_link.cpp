@@ -8,6 +8,7 @@
 #include "hello.h"
 #include "link_registry.h"
 #include "link_state.h"
+#include "port_probe.h"
 #include "protocol.h"
 #include "sample_buffer.h"
 
@@ -57,6 +58,8 @@ void runAcquisition(void* acquisition) {
     acquire(*static_cast<const Acquisition*>(acquisition));
 }
 
+}  // namespace
+
 StartResult startResultFor(platform::OpenFailure failure) {
     switch (failure) {
         case platform::OpenFailure::badName:
@@ -75,8 +78,6 @@ StartResult startResultFor(platform::OpenFailure failure) {
     }
     return StartResult::failed;
 }
-
-}  // namespace
 
 const char* describe(StartResult result) {
     switch (result) {

@@ -48,6 +48,15 @@ Calibration: Calibration.load("right.json") reads a file written by `chirolink c
 its apply(frame) gives the seven values from 0 (open hand) to 1 (fist), as the C call
 chirolink_calibrate does.
 
+Which port is the glove on? list_ports() gives the machine's serial ports (named tuples with
+the name to open, the stable by-id name, a description and the USB ids), scan(ports=None)
+the names of those where a glove answers the hello, all probed at once:
+
+    import chirolink
+    for port in chirolink.list_ports():
+        print(port.name, port.description)
+    print(chirolink.scan())   # ["/dev/ttyUSB0"]; sends the hello to every port it probes
+
 The library is found by the usual search (ctypes.util.find_library, then the SONAME
 libChirolink.so.1); load_library(path) loads it from a path instead, before the first Glove.
 `__version__` is the library's version.
@@ -55,12 +64,14 @@ libChirolink.so.1); load_library(path) loads it from a path instead, before the 
 
 from ._calibration import Calibration
 from ._glove import Frame, Glove, Status
+from ._ports import Port, list_ports, scan
 from ._library import (ERR_ARG, ERR_BUSY, ERR_DENIED, ERR_FORMAT, ERR_MISSING, ERR_NO_GLOVE,
                        ERR_NOT_SERIAL, ERR_SYSTEM, ERR_TIMEOUT, ChirolinkError, load_library)
 
 __all__ = ["Calibration", "ChirolinkError", "Frame", "Glove", "Status", "load_library",
-           "FINGERS", "SENSORS", "ERR_ARG", "ERR_MISSING", "ERR_NOT_SERIAL", "ERR_BUSY",
-           "ERR_DENIED", "ERR_NO_GLOVE", "ERR_TIMEOUT", "ERR_SYSTEM", "ERR_FORMAT"]
+           "FINGERS", "SENSORS", "Port", "list_ports", "scan",
+           "ERR_ARG", "ERR_MISSING", "ERR_NOT_SERIAL", "ERR_BUSY", "ERR_DENIED", "ERR_NO_GLOVE",
+           "ERR_TIMEOUT", "ERR_SYSTEM", "ERR_FORMAT"]
 
 FINGERS = 5
 SENSORS = 7  # five fingers, roll, pitch

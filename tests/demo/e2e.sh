@@ -3,7 +3,9 @@
 # over COM1 (/dev/ttyS0) and COM2 (/dev/ttyS1) in a private mount namespace.
 #
 # Usage: e2e.sh CASE CHIROSCOPE GLOVE_EMULATOR REFERENCE_RENDERER ARTIFACT_DIR
-#   CASE: glove_on_com1 | glove_on_com2 | no_glove | plot
+#   CASE: glove_on_com1 | glove_on_com2 | no_glove | plot | named_ports
+# named_ports: chiroscope is given two more ports on its command line, a silent one and then
+# one with the glove, while COM1 has a glove with other values.
 # Exits 77 (skipped) where a mount namespace or the X tools are not available.
 set -euo pipefail
 
@@ -33,7 +35,9 @@ if [ "${1:-}" = "--scenario" ]; then
     read -r _ width height < <("$reference" "$values" "$work/reference.png" | tee "$work/fields" | head -1)
     "$reference" "$other_values" "$work/other.png" >/dev/null
 
-    "$chiroscope" >"$work/chiroscope.log" 2>&1 &
+    named=()
+    [ ! -s "$work/named" ] || mapfile -t named <"$work/named"
+    "$chiroscope" "${named[@]}" >"$work/chiroscope.log" 2>&1 &
     pid=$!
     window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Chiroscope$' | head -1) ||
         fail "no window named Chiroscope within 15 s"
@@ -143,6 +147,10 @@ case $scenario in
     # Moving values at the line's own pace, for the plot.
     plot)          start_emulator com1; com1=$device
                    start_emulator com2 "${silent[@]}"; com2=$device ;;
+    named_ports)   start_emulator com1 --instant --values "$other_values"; com1=$device
+                   start_emulator com2 "${silent[@]}"; com2=$device
+                   start_emulator named1 "${silent[@]}"; echo "$device" >"$work/named"
+                   start_emulator named2 "${glove[@]}"; echo "$device" >>"$work/named" ;;
     *) echo "unknown case $scenario" >&2; exit 2 ;;
 esac
 
@@ -161,6 +169,11 @@ fi
 hellos() { grep -c 'rx 0x41' "$work/$1.log" || true; }
 requests() { grep -c 'rx 0x43' "$work/$1.log" || true; }
 case $scenario in
+    named_ports)
+        [ ! -s "$work/com1.log" ] && [ ! -s "$work/com2.log" ] ||
+            fail "COM1 or COM2 was used although ports were named"
+        [ "$(hellos named1)" -gt 0 ] || fail "the first port named was not tried first"
+        [ "$(requests named2)" -gt 0 ] || fail "the glove on the second port named was never polled" ;;
     glove_on_com1 | plot)
         [ "$(requests com1)" -gt 0 ] || fail "the glove on COM1 was never polled"
         [ ! -s "$work/com2.log" ] || fail "COM2 was used although the glove is on COM1: $(head -3 "$work/com2.log")" ;;

@@ -76,7 +76,8 @@ TEST(SharedLibraryTest, ExportsTheThreeCallsAndTheGloveApiOnly) {
                          "chirolink_close", "chirolink_next_frame", "chirolink_latest_frame",
                          "chirolink_get_status", "chirolink_error_text", "chirolink_version",
                          "chirolink_process_glove", "chirolink_calibration_load",
-                         "chirolink_calibration_save", "chirolink_calibrate"}));
+                         "chirolink_calibration_save", "chirolink_calibrate",
+                         "chirolink_list_ports", "chirolink_probe"}));
 }
 
 TEST(SharedLibraryTest, CarriesItsSoname) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# chirolink.exe under Wine, against emulated gloves that the prefix maps as COM1 and COM2.
+# chirolink.exe under Wine, against emulated gloves that the prefix maps as COM1, COM2 and COM5.
 #
 # Usage: chirolink-wine.sh PREFIX PORTS_DIR EMULATOR BITS CASE CHIROLINK_EXE
 #   info-glove     info on a glove: it answered, the line settings, a rate
@@ -7,6 +7,8 @@
 #   record-two     record two gloves for 2 s: every frame of each, in time order
 #   record-ctrl-c  record until Ctrl+C (SIGINT, which Wine hands to the console's handler):
 #                  ends in order, with whole rows and the summary
+#   ports-scan     ports lists the mapped COM ports; scan finds the gloves on COM1 and COM5
+#                  beside a silent COM2 and a missing COM9, all at once
 #   stream-two     stream two gloves for 2 s to liblo's oscdump on this side of the loopback:
 #                  every frame arrives, numbered by port, with the glove's values, in order
 #   calibrate      calibrate an animated glove for 2 s into a file, again over it with --force,
@@ -181,6 +183,30 @@ s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
                 if (all != sent) { print all + 0 " messages arrived of " sent; bad = 1 }
                 exit bad > 0
             }' "$work/received" || fail "the messages are not every frame of both gloves"
+        ;;
+    ports-scan)
+        glove com1 "${values[@]}"
+        glove com2 --silent
+        glove com5 --values 11,22,33,44,55,66,77
+        chirolink ports
+        cat "$work/out"
+        [ "$status" -eq 0 ] || fail "ports: status $status: $(cat "$work/err")"
+        for port in COM1 COM2 COM5; do
+            grep -q "^$port  " "$work/out" || fail "ports does not list $port"
+        done
+        started=$(date +%s%N)
+        chirolink scan COM1 COM2 COM5 COM9
+        elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+        cat "$work/out"
+        echo "scan took $elapsed_ms ms"
+        [ "$status" -eq 0 ] || fail "scan: status $status: $(cat "$work/err")"
+        printf '%s\n' "COM1: glove" "COM2: no glove" "COM5: glove" "COM9: no such device" \
+            "gloves on: COM1 COM5" | diff - <(tr -d '\r' <"$work/out") || fail "scan said otherwise"
+        # One silent port takes 1.2 s; Wine itself takes a second or so to start a program.
+        [ "$elapsed_ms" -lt 5000 ] || fail "the ports were not probed at once"
+        chirolink scan --quiet COM2 COM5
+        [ "$status" -eq 0 ] && [ "$(tr -d '\r' <"$work/out")" = COM5 ] ||
+            fail "scan --quiet: status $status, said: $(cat "$work/out")"
         ;;
     *) fail "unknown case $case" ;;
 esac

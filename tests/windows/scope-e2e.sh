@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Chiroscope.exe end to end under Wine on Xvfb: the real program with emulated gloves behind
-# COM1 and COM2, driven and checked by scope_driver.exe in the same virtual desktop.
+# COM1, COM2 and COM5, driven and checked by scope_driver.exe in the same virtual desktop.
 #
 # Usage: scope-e2e.sh PREFIX PORTS_DIR EMULATOR BITS CASE CHIROSCOPE DRIVER ARTIFACTS
-#   CASE: glove_on_com1 | glove_on_com2 | no_glove | plot
+#   CASE: glove_on_com1 | glove_on_com2 | no_glove | plot | named_port
+# named_port: Chiroscope.exe COM5, with the glove on COM5 and another glove on COM1.
 # Screenshots land in ARTIFACTS as CASE-*.png. Exits 77 (skipped) when BITS is 32 and 32-bit
 # programs cannot run here.
 set -euo pipefail
@@ -22,11 +23,14 @@ fail() {
 # ---- Inside Xvfb. ----
 if [ "${SCOPE_E2E_INSIDE:-}" = 1 ]; then
     work=$SCOPE_E2E_WORK
-    "$wine_loader" "$chiroscope" >"$work/chiroscope.out" 2>"$work/chiroscope.err" </dev/null &
+    named=()
+    [ "$scenario" != named_port ] || named=(COM5)
+    "$wine_loader" "$chiroscope" "${named[@]}" >"$work/chiroscope.out" 2>"$work/chiroscope.err" \
+        </dev/null &
     pid=$!
     case $scenario in
         no_glove) mode=(message) ;;
-        glove_on_com1) mode=(readout "$values") ;;
+        glove_on_com1 | named_port) mode=(readout "$values") ;;
         glove_on_com2) mode=(readout "$other_values") ;;
         plot) mode=(plot) ;;
     esac
@@ -54,7 +58,7 @@ fi
 for tool in xvfb-run convert; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-for n in 1 2; do
+for n in 1 2 5; do
     [ "$(readlink "$prefix/dosdevices/com$n")" = "$ports/com$n" ] ||
         fail "COM$n of $prefix is not mapped to $ports/com$n; not running anything"
 done
@@ -73,7 +77,7 @@ start_glove() {  # PORT OPTION...
     done
     fail "the glove on $port did not start"
 }
-rm -f "$ports/com1" "$ports/com2"
+rm -f "$ports/com1" "$ports/com2" "$ports/com5"
 case $scenario in
     glove_on_com1) start_glove com1 --instant --values "$values"
                    start_glove com2 --instant --values "$other_values" ;;
@@ -81,6 +85,9 @@ case $scenario in
                    start_glove com2 --instant --values "$other_values" ;;
     no_glove) start_glove com2 --silent ;;
     plot) start_glove com1 ;;  # moving values at the line's own pace
+    named_port) start_glove com1 --instant --values "$other_values"
+                start_glove com2 --silent
+                start_glove com5 --instant --values "$values" ;;
     *) fail "unknown case $scenario" ;;
 esac
 
@@ -101,5 +108,8 @@ case $scenario in
         ! grep -q ' rx ' "$work/com2.log" || fail "COM2 was opened although the glove is on COM1" ;;
     glove_on_com2)
         [ "$(grep -c ' rx 0x41$' "$work/com1.log")" -eq 3 ] || fail "COM1 did not get three hellos" ;;
+    named_port)
+        ! grep -q ' rx ' "$work/com1.log" "$work/com2.log" ||
+            fail "COM1 or COM2 was opened although COM5 was named" ;;
 esac
 echo "PASS: $scenario"

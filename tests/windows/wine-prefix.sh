@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes the Wine prefix of a build tree (once) and checks that COM1 and COM2 are mapped to the
-# tests' own links in PORTS_DIR (which the tests make and remove as they start emulated gloves).
-# Unmapped, COM1 would be the machine's /dev/ttyS0, which may well be the kernel console.
+# Makes the Wine prefix of a build tree (once) and checks that COM1, COM2 and COM5 are mapped to
+# the tests' own links in PORTS_DIR (which the tests make and remove as they start emulated
+# gloves). Unmapped, COM1 would be the machine's /dev/ttyS0, which may well be the kernel console.
+# COM5 is a port beyond the two that Chiroscope tries by itself, as a USB adapter's would be.
 #
 # The marker file names the make-up of the prefix: a prefix made by an older version of this
 # script is made anew.
@@ -16,10 +17,11 @@ mkdir -p "$ports"
 
 mapped() {
     [ "$(readlink "$prefix/dosdevices/com1")" = "$ports/com1" ] &&
-        [ "$(readlink "$prefix/dosdevices/com2")" = "$ports/com2" ]
+        [ "$(readlink "$prefix/dosdevices/com2")" = "$ports/com2" ] &&
+        [ "$(readlink "$prefix/dosdevices/com5")" = "$ports/com5" ]
 }
 
-if [ -f "$prefix/.chirolink-prefix-2" ] && mapped; then
+if [ -f "$prefix/.chirolink-prefix-3" ] && mapped; then
     echo "Wine prefix $prefix is ready"
     exit 0
 fi
@@ -38,6 +40,7 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
 "COM1"="$ports/com1"
 "COM2"="$ports/com2"
+"COM5"="$ports/com5"
 
 [HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
 "Chiroscope"="640x480"
@@ -56,9 +59,9 @@ cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
 "$wineserver" -w
 run_wine cmd /c exit >/dev/null 2>&1 || true
 if ! mapped; then
-    echo "FAIL: COM1 and COM2 of $prefix are not mapped to $ports:" >&2
+    echo "FAIL: COM1, COM2 and COM5 of $prefix are not mapped to $ports:" >&2
     ls -l "$prefix/dosdevices/" >&2
     exit 1
 fi
-touch "$prefix/.chirolink-prefix-2"
+touch "$prefix/.chirolink-prefix-3"
 echo "Wine prefix $prefix made in $((SECONDS - started)) s"

@@ -12,5 +12,7 @@ int record(const Options& options, Console& console);
 int stream(const Options& options, Console& console);
 int info(const Options& options, Console& console);
 int calibrate(const Options& options, Console& console);
+int ports(const Options& options, Console& console);  // ports.cpp
+int scan(const Options& options, Console& console);   // scan.cpp
 
 }  // namespace chirolink::cli

@@ -37,6 +37,10 @@ int main(int argc, char** argv) {
                 return info(options, console);
             case Command::calibrate:
                 return calibrate(options, console);
+            case Command::ports:
+                return ports(options, console);
+            case Command::scan:
+                return scan(options, console);
         }
     } catch (const std::exception& e) {
         complain(e.what());

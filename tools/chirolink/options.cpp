@@ -9,7 +9,7 @@ namespace chirolink::cli {
 namespace {
 
 constexpr const char* kProgramUsage =
-    "usage: chirolink COMMAND PORT... [OPTION...]\n"
+    "usage: chirolink COMMAND [PORT...] [OPTION...]\n"
     "\n"
     "Reads data gloves on serial ports (\"COM1\" or a device path such as /dev/ttyUSB0).\n"
     "\n"
@@ -24,6 +24,8 @@ constexpr const char* kProgramUsage =
     "  calibrate --from RECORDING.csv [--glove NAME] -o FILE.json ...\n"
     "                                        capture each sensor's range into a calibration\n"
     "show, record and stream take --calibration FILE.json per port: values from 0 to 1.\n"
+    "  ports                                 the machine's serial ports\n"
+    "  scan [PORT...] [--quiet]              which ports have a glove (sends hellos)\n"
     "\n"
     "'chirolink COMMAND --help' tells more, 'chirolink --version' the version. Exit status:\n"
     "0 done, 1 a port, glove or file failed, 2 a mistake on the command line.\n";
@@ -82,6 +84,28 @@ constexpr const char* kInfoUsage =
     "Prints what answered, the port's line settings, frames per second and errors. Exit\n"
     "status 0 only when a glove answered.\n";
 
+constexpr const char* kPortsUsage =
+    "usage: chirolink ports\n"
+    "\n"
+    "Lists the machine's serial ports without opening any, one a line: the name to open, then\n"
+    "where there is one the stable name (Linux: /dev/serial/by-id/..., the same after a\n"
+    "replug), the USB vendor and product ids with the serial number, and a description.\n";
+
+constexpr const char* kScanUsage =
+    "usage: chirolink scan [PORT...] [--quiet]\n"
+    "\n"
+    "Says hello to a glove on the ports given, or on every port that 'chirolink ports' lists,\n"
+    "all at once (about 1.2 s in all), and prints for each port: glove, no glove, busy, no\n"
+    "access or why it could not be opened; then the ports with a glove.\n"
+    "\n"
+    "It sends the hello bytes (0x41, up to three) to every port it probes: with other serial\n"
+    "devices attached, name the ports to try. Each port gets its settings back afterwards.\n"
+    "\n"
+    "  --quiet   only the names of the ports with a glove, one a line, for scripts:\n"
+    "            chirolink show $(chirolink scan --quiet)\n"
+    "\n"
+    "Exit status 0 when a glove was found, 1 when none.\n";
+
 double parseDuration(std::string_view text) {
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -138,11 +162,15 @@ void parseArguments(int argc, const char* const* argv, Options& options) {
             if (options.output.empty()) {
                 throw UsageError{"-o: empty file name"};
             }
+        } else if (arg == "--quiet") {
+            allowed(arg, command == Command::scan);
+            options.quiet = true;
         } else if (arg == "--force") {
             allowed(arg, command == Command::record || command == Command::calibrate);
             options.force = true;
         } else if (arg == "--duration") {
-            allowed(arg, command != Command::info && command != Command::calibrate);
+            allowed(arg, command == Command::show || command == Command::record ||
+                             command == Command::stream);
             options.duration = parseDuration(value());
         } else if (arg == "--osc") {
             allowed(arg, command == Command::stream);
@@ -164,7 +192,11 @@ void parseArguments(int argc, const char* const* argv, Options& options) {
         }
     }
     checkCalibrationOptions(options);
-    if (options.ports.empty() && options.from.empty()) {
+    if (command == Command::ports && !options.ports.empty()) {
+        throw UsageError{"takes no port"};
+    }
+    if (options.ports.empty() && options.from.empty() && command != Command::ports &&
+        command != Command::scan) {
         throw UsageError{"no port given"};
     }
     for (std::size_t i = 1; i < options.ports.size(); ++i) {
@@ -199,6 +231,10 @@ const char* commandName(Command command) {
             return "info";
         case Command::calibrate:
             return "calibrate";
+        case Command::ports:
+            return "ports";
+        case Command::scan:
+            return "scan";
     }
     return "?";
 }
@@ -218,6 +254,10 @@ const char* usageText(std::optional<Command> command) {
             return kInfoUsage;
         case Command::calibrate:
             return kCalibrateUsage;
+        case Command::ports:
+            return kPortsUsage;
+        case Command::scan:
+            return kScanUsage;
     }
     return kProgramUsage;
 }
@@ -226,7 +266,8 @@ Options parseOptions(int argc, const char* const* argv) {
     Options options;
     if (argc < 2) {
         throw UsageError{
-            "no command given (show, record, stream, info or calibrate; see chirolink --help)"};
+            "no command given (show, record, stream, info, calibrate, ports or scan; see chirolink "
+            "--help)"};
     }
     const std::string_view first = argv[1];
     if (first == "--help" || first == "-h" || first == "help") {
@@ -237,15 +278,16 @@ Options parseOptions(int argc, const char* const* argv) {
         options.version = true;
         return options;
     }
-    for (const auto command :
-         {Command::show, Command::record, Command::stream, Command::info, Command::calibrate}) {
+    for (const auto command : {Command::show, Command::record, Command::stream, Command::info,
+                               Command::calibrate, Command::ports, Command::scan}) {
         if (first == commandName(command)) {
             options.command = command;
         }
     }
     if (!options.command) {
         throw UsageError{"unknown command '" + std::string(first) +
-                         "' (show, record, stream, info or calibrate; see chirolink --help)"};
+                         "' (show, record, stream, info, calibrate, ports or scan; see chirolink "
+                         "--help)"};
     }
     try {
         parseArguments(argc, argv, options);

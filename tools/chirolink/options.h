@@ -11,7 +11,7 @@
 
 namespace chirolink::cli {
 
-enum class Command { show, record, stream, info, calibrate };
+enum class Command { show, record, stream, info, calibrate, ports, scan };
 
 // stream --osc-format: frame (iiiiiiiihd, the default) or float (fffffff and the state).
 enum class OscFormat { frame, float32 };
@@ -30,6 +30,7 @@ struct Options {
     double seconds = 10;                    // calibrate: --seconds S
     std::uint8_t hand = 0;                  // calibrate: --hand, as chirolink_calibration.hand
     std::array<bool, 7> inverted{};         // calibrate: --invert, per channel
+    bool quiet = false;                     // scan: only the ports with a glove
     bool help = false;
     bool version = false;
 };
