@@ -7,6 +7,7 @@ set -euo pipefail
 page=$1 include=$2 library=$3 emulator=$4
 . "$(dirname "$0")/../lib/scratch.sh"
 fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/../lib/two-gloves.sh"
 
 awk '/^<!-- two_gloves.c/ {found=1; next} found && /^```c$/ {inside=1; next}
      inside && /^```$/ {exit} inside {print}' "$page" >"$work/two_gloves.c"
@@ -14,33 +15,5 @@ awk '/^<!-- two_gloves.c/ {found=1; next} found && /^```c$/ {inside=1; next}
 cc -std=c11 -Wall -Wextra -Werror -I"$include" "$work/two_gloves.c" \
     -L"$(dirname "$library")" -lChirolink -Wl,-rpath,"$(dirname "$library")" -o "$work/two_gloves"
 
-"$emulator" --quiet --link "$work/left" --values 1,2,3,4,5,6,7 >/dev/null &
-pids+=($!)
-"$emulator" --quiet --link "$work/right" --values 9,8,7,6,5,4,3 \
-    --unplug-after 1 --replug-after 1 >/dev/null &
-pids+=($!)
-for _ in $(seq 50); do
-    [ -e "$work/left" ] && [ -e "$work/right" ] && break
-    sleep 0.1
-done
-
-"$work/two_gloves" "$work/left" "$work/right" 4 >"$work/out" 2>"$work/err" ||
-    fail "exit status $?: $(cat "$work/err")"
-# Every frame of each glove, in order: the sequence numbers rise by one from 1, times rise.
-for glove in left right; do
-    awk -v port="$work/$glove" '$1 == port {
-            if ($2 != n + 1 || $3 < t) { print "out of order at line " NR ": " $0; bad = 1 }
-            n = $2; t = $3 }
-         END { if (n < 100) { print port ": only " n " frames"; bad = 1 } exit bad }' \
-        "$work/out" || fail "$glove's frames"
-done
-grep -q " 1 2 3 4 5 6 7$" "$work/out" || fail "the left glove's values"
-grep -q " 9 8 7 6 5 4 3$" "$work/out" || fail "the right glove's values"
-grep -qx "$work/right is gone" "$work/err" || fail "no 'is gone': $(cat "$work/err")"
-grep -qx "$work/right is back" "$work/err" || fail "no 'is back': $(cat "$work/err")"
-
-if "$work/two_gloves" "$work/left" "$work/nothing" 1 >/dev/null 2>"$work/err"; then
-    fail "a missing port did not fail"
-fi
-grep -qx "$work/nothing: no such device" "$work/err" || fail "the reason: $(cat "$work/err")"
+check_two_gloves "$work/two_gloves"
 echo "the documented two-glove program: every frame in order, gone and back, the reason"
