@@ -384,18 +384,24 @@ std::size_t countOf(const std::string& text, const std::string& what) {
 TEST(Chirolink, RecordSaysWhenAGloveIsGoneAndBackAndSumsUpEachGlove) {
     GloveEmulator left;
     GloveEmulator right(uniqueLinkPath("unplugged"));
+    GloveEmulator late;  // answers the hello, but its first frame only after 2 s
+    late.dropReplyEvery(1);
     const auto file = uniqueLinkPath("gone") + ".csv";
-    Process record(CHIROLINK_PROGRAM,
-                   {"record", left.path(), right.path(), "-o", file, "--duration", "5"});
+    Process record(CHIROLINK_PROGRAM, {"record", left.path(), right.path(), late.path(), "-o", file,
+                                       "--duration", "5"});
     ASSERT_TRUE(right.waitForFrames(20, 10s));
     std::this_thread::sleep_for(500ms);
     right.unplug();
     std::this_thread::sleep_for(1500ms);
     right.plug();
+    late.dropReplyEvery(0);
     EXPECT_EQ(record.wait(20s), 0) << record.err();
     const auto& err = record.err();
     auto gloves = byGlove(parseCsv(readFile(file)));
-    ASSERT_EQ(gloves.size(), 2u);
+    ASSERT_EQ(gloves.size(), 3u);
+    EXPECT_EQ(countOf(err, late.path() + " has sent no frame yet"), 1u) << err;
+    EXPECT_EQ(countOf(err, late.path() + " sent its first frame"), 1u) << err;
+    EXPECT_EQ(countOf(err, late.path() + " gone") + countOf(err, late.path() + " back"), 0u) << err;
     EXPECT_EQ(countOf(err, left.path() + " gone"), 0u) << err;
     EXPECT_EQ(countOf(err, right.path() + " gone"), 1u) << err;
     EXPECT_EQ(countOf(err, right.path() + " back"), 1u) << err;

@@ -48,8 +48,10 @@ void Recorder::watch(Source& source, Clock::time_point now, std::vector<std::str
     if (!source.gone && source.link->running() &&
         (source.link->state() == LinkState::reopening || now - last > kSilence)) {
         source.gone = true;
-        news.push_back("record " + at(now) + ": " + source.port + " gone after frame " +
-                       std::to_string(source.newest.sequence));
+        news.push_back("record " + at(now) + ": " + source.port +
+                       (source.newest.sequence == 0
+                            ? std::string(" has sent no frame yet")
+                            : " gone after frame " + std::to_string(source.newest.sequence)));
     }
 }
 
@@ -59,7 +61,11 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         // Everything the link published before it lost the glove is in the queue by now, so the
         // state is looked at after the queue is emptied.
         while (const auto frame = source.queue->next(std::chrono::milliseconds(0))) {
-            if (source.gone) {
+            if (source.gone && source.newest.sequence == 0) {
+                source.gone = false;
+                news.push_back("record " + at(frame->monotonic) + ": " + source.port +
+                               " sent its first frame");
+            } else if (source.gone) {
                 source.gone = false;
                 news.push_back("record " + at(frame->monotonic) + ": " + source.port +
                                " back with frame " + std::to_string(frame->sequence) + ", " +
