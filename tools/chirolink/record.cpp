@@ -34,7 +34,7 @@ int record(const Options& options, Console& console) {
     auto report = [&] {
         const auto sum = totals(gloves);
         progress.update(Clock::now(), recorder.written(), sum.badChecksums + sum.lostReplies,
-                        recorder.missed());
+                        {{recorder.missed(), "missed"}});
     };
     const auto deadline = deadlineOf(options.duration, Clock::now());
     auto nextReport = Clock::now() + progress.interval();
