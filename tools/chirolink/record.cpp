@@ -8,7 +8,7 @@ using std::chrono::milliseconds;
 
 int record(const Options& options, Console& console) {
     CsvFile file;
-    if (const auto error = file.open(options.output, options.force); !error.empty()) {
+    if (const auto error = file.open(options.output, options.force, console); !error.empty()) {
         complain(error);
         return 1;
     }

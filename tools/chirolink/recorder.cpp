@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace chirolink::cli {
 
@@ -87,6 +88,7 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         }
     }
     std::vector<std::uint64_t> counts(sources_.size());
+    std::vector<std::pair<std::size_t, std::size_t>> ends;  // each row's end in rows_, its source
     for (;;) {
         std::size_t first = sources_.size();
         for (std::size_t i = 0; i < sources_.size(); ++i) {
@@ -103,6 +105,7 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         auto& source = sources_[first];
         const auto& frame = source.waiting.front();
         appendRow(rows_, source.name, frame);
+        ends.emplace_back(rows_.size(), first);
         if (source.rows + counts[first] > 0) {
             source.longestGap = std::max(source.longestGap, frame.monotonic - source.lastRow);
         }
@@ -111,10 +114,14 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         source.waiting.pop_front();
     }
     if (error_.empty() && !rows_.empty()) {
-        error_ = file_.write(rows_);
-        for (std::size_t i = 0; error_.empty() && i < sources_.size(); ++i) {
-            sources_[i].rows += counts[i];
-            written_ += counts[i];
+        std::size_t taken = 0;
+        error_ = file_.write(rows_, &taken);
+        // A stream that failed may have taken some of the rows.
+        for (const auto& [end, i] : ends) {
+            if (end <= taken) {
+                ++sources_[i].rows;
+                ++written_;
+            }
         }
     }
     rows_.clear();
