@@ -39,7 +39,8 @@ int stream(const Options& options, Console& console) {
     auto report = [&] {
         const auto links = totals(gloves);
         // The gloves' own rate, whether or not the messages got away.
-        progress.update(Clock::now(), links.frames, links.badChecksums + links.lostReplies,
+        progress.update(Clock::now(), sum(&OscSender::framesTaken),
+                        links.badChecksums + links.lostReplies,
                         {{sum(&OscSender::failures), "not sent"}});
     };
     FailureReport failures;

@@ -86,6 +86,7 @@ OscSender::OscSender(const UdpTarget& target, int n, OscFormat format)
     : n_(n), format_(format), udp_(target) {}
 
 bool OscSender::sendFrame(const StampedFrame& frame) {
+    framesTaken_.fetch_add(1, std::memory_order_relaxed);
     const OscMessage message = frameMessage(n_, frame, format_);
     const std::lock_guard lock(mutex_);
     if (format_ == OscFormat::float32) {
