@@ -339,6 +339,17 @@ TEST(Chirolink, RecordEndsOnASignalWhileItsOutputIsStalled) {
             << stalled.err();
     }
     ::unlink(fifo.c_str());
+    // Nor does it keep --duration from ending it.
+    GloveEmulator glove;
+    glove.setInstant(true);
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    Process timed(CHIROLINK_PROGRAM, {"record", glove.path(), "-o", "-", "--duration", "1"},
+                  out[1]);
+    ::close(out[1]);
+    EXPECT_EQ(timed.wait(5s), 1) << timed.err();
+    EXPECT_NE(timed.err().find("chirolink: standard output: stalled"), std::string::npos);
+    ::close(out[0]);
 }
 
 TEST(Chirolink, RecordStoppedByAFullFileKeepsWholeRowsAndFails) {

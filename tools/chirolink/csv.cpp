@@ -123,7 +123,7 @@ std::string CsvFile::begin() {
 std::string CsvFile::write(const std::string& rows, std::size_t* taken) {
     std::size_t done = 0;
     constexpr auto kNever = Clock::time_point::max();
-    auto giveUpAt = kNever;  // set once a stop is requested
+    auto giveUpAt = kNever;  // set once a stop is requested or the end has come
     std::string error;
     while (error.empty() && done < rows.size()) {
         const auto size = file_.regular() ? rows.size() - done : piece(rows, done);
@@ -137,14 +137,15 @@ std::string CsvFile::write(const std::string& rows, std::size_t* taken) {
             error = failure();
             break;
         }
-        if (giveUpAt == kNever && console_->stopRequested()) {
-            giveUpAt = Clock::now() + kGrace;
+        const auto now = Clock::now();
+        if (giveUpAt == kNever && (console_->stopRequested() || now >= end_)) {
+            giveUpAt = now + kGrace;
         }
-        if (Clock::now() >= giveUpAt) {
+        if (now >= giveUpAt) {
             error = name_ + ": stalled: nobody takes the rows";
             break;
         }
-        console_->waitForOutput(file_.handle(), giveUpAt);
+        console_->waitForOutput(file_.handle(), giveUpAt == kNever ? end_ : giveUpAt);
     }
     if (!error.empty() && file_.regular()) {
         // Whatever part of the rows made it would end the file in half a row.

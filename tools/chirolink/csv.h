@@ -24,8 +24,9 @@ void appendRow(std::string& out, std::string_view glove, const StampedFrame& fra
 // in one write() each time. In a regular file a write that fails half-way is cut back; "-"
 // (standard output), a pipe or a device is written as a stream, from where it stands, in
 // pieces of whole rows that a pipe takes whole or not at all. A stream that takes nothing
-// more (its reader stopped reading) is waited for until a stop is requested, and then for a
-// second at most without progress: the recording ends with the rows it took.
+// more (its reader stopped reading) is waited for until a stop is requested or the end set by
+// endBy() has come, and then for a second at most without progress: the recording ends with
+// the rows it took.
 class CsvFile {
 public:
     CsvFile() = default;
@@ -39,6 +40,8 @@ public:
     std::string open(const std::string& path, bool overwrite, Console& console);
     // Empties a regular file, then writes the header row.
     std::string begin();
+    // When the recording is to end (--duration): a stalled stream is not waited for past it.
+    void endBy(Clock::time_point end) { end_ = end; }
     // Writes `rows` (whole rows) at the end. Gives an error text, empty on success; `taken`
     // becomes the count of bytes of `rows` that are in the file (on an error: those of the
     // whole rows a stream took before it).
@@ -52,6 +55,7 @@ private:
     std::string failure() const;
 
     Console* console_ = nullptr;
+    Clock::time_point end_ = Clock::time_point::max();
     OutputFile file_;
     std::string path_;
     std::string name_;  // for messages: the path, or "standard output"

@@ -37,6 +37,9 @@ int record(const Options& options, Console& console) {
                         {{recorder.missed(), "missed"}});
     };
     const auto deadline = deadlineOf(options.duration, Clock::now());
+    if (deadline) {
+        file.endBy(*deadline);
+    }
     auto nextReport = Clock::now() + progress.interval();
     while (error.empty() && carryOn(console, milliseconds(250), deadline)) {
         write(false);
