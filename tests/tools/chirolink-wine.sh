@@ -7,6 +7,8 @@
 #   record-two     record two gloves for 2 s: every frame of each, in time order
 #   record-ctrl-c  record until Ctrl+C (SIGINT, which Wine hands to the console's handler):
 #                  ends in order, with whole rows and the summary
+#   record-stalled record to a pipe whose reader reads nothing, until Ctrl+C: ends within a
+#                  few seconds with exit status 1, the pipe holding whole rows
 #   ports-scan     ports lists the mapped COM ports; scan finds the gloves on COM1 and COM5
 #                  beside a silent COM2 and a missing COM9, all at once
 #   stream-two     stream two gloves for 2 s to liblo's oscdump on this side of the loopback:
@@ -151,6 +153,44 @@ case $case in
         check_rows "$work/stopped.csv" COM1 COM2
         grep -q '^chirolink: COM2: [0-9]* frames, longest gap ' "$work/err" ||
             fail "no summary after Ctrl+C"
+        ;;
+    record-stalled)
+        glove com1 --instant
+        mkfifo "$work/pipe"
+        # The reader takes nothing until chirolink.exe has ended.
+        (while [ ! -e "$work/go" ]; do sleep 0.1; done; cat) <"$work/pipe" >"$work/taken.csv" &
+        reader=$!
+        pids+=("$reader")
+        timeout 60 "$wine_loader" "$exe" record COM1 -o - >"$work/pipe" 2>"$work/err" </dev/null &
+        runner=$!
+        # Until the pipe is full (its 64 KiB, less than a piece of rows): bytes in it, as a
+        # second reader that takes none sees them.
+        python3 - "$work/pipe" <<'PYTHON' || fail "the pipe did not fill"
+import array, fcntl, os, sys, termios, time
+fd = os.open(sys.argv[1], os.O_RDONLY | os.O_NONBLOCK)
+size = array.array("i", [0])
+for _ in range(600):
+    fcntl.ioctl(fd, termios.FIONREAD, size)
+    if size[0] > 60000:
+        sys.exit(0)
+    time.sleep(0.1)
+sys.exit(1)
+PYTHON
+        sleep 0.5
+        program=$(pgrep -f "chirolink.exe record COM1 -o -" | head -1)
+        [ -n "$program" ] || fail "chirolink.exe is not running"
+        kill -INT "$program"
+        SECONDS=0
+        status=0
+        wait "$runner" || status=$?
+        took=$SECONDS
+        touch "$work/go"
+        wait "$reader"
+        cat "$work/err"
+        [ "$status" -eq 1 ] || fail "status $status after Ctrl+C, not 1"
+        [ "$took" -le 10 ] || fail "took $took s to end"
+        grep -q '^chirolink: standard output: stalled' "$work/err" || fail "no word of the stall"
+        check_rows "$work/taken.csv" COM1
         ;;
     stream-two)
         glove com1 "${values[@]}"

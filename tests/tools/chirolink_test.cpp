@@ -305,6 +305,53 @@ TEST(Chirolink, RecordEndsCleanlyOnASignalAndKeepsTheFileUnlessForced) {
     ::unlink(file.c_str());
 }
 
+// A reader that stops reading, or a FIFO nobody opens, does not keep a signal from ending the
+// recording: the output holds whole rows, and the exit status says it failed.
+TEST(Chirolink, RecordEndsOnASignalWhileItsOutputIsStalled) {
+    const auto fifo = uniqueLinkPath("stalled") + ".csv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        GloveEmulator glove;
+        glove.setInstant(true);  // fills the pipe at once
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        Process stalled(CHIROLINK_PROGRAM, {"record", glove.path(), "-o", "-"}, out[1]);
+        ::close(out[1]);
+        Process unread(CHIROLINK_PROGRAM, {"record", glove.path(), "-o", fifo});
+        EXPECT_TRUE(glove.waitForFrames(3000, 30s)) << glove.framesSent();
+        std::this_thread::sleep_for(300ms);
+        stalled.signal(signal);
+        unread.signal(signal);
+        EXPECT_EQ(stalled.wait(5s), 1) << stalled.err();
+        EXPECT_NE(stalled.err().find("chirolink: standard output: stalled"), std::string::npos)
+            << stalled.err();
+        EXPECT_EQ(unread.wait(5s), 1) << unread.err();
+        EXPECT_EQ(unread.err(), "chirolink: " + fifo + ": no reader came before the stop\n");
+        std::string rows;
+        char buffer[65536];
+        for (ssize_t n = 0; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+            rows.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(out[0]);
+        const auto parsed = parseCsv(rows);
+        EXPECT_GT(parsed.size(), 100u);
+        EXPECT_EQ(lastProgressFrames(stalled.err()), static_cast<long long>(parsed.size()))
+            << stalled.err();
+    }
+    ::unlink(fifo.c_str());
+    // Nor does it keep --duration from ending it.
+    GloveEmulator glove;
+    glove.setInstant(true);
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    Process timed(CHIROLINK_PROGRAM, {"record", glove.path(), "-o", "-", "--duration", "1"},
+                  out[1]);
+    ::close(out[1]);
+    EXPECT_EQ(timed.wait(5s), 1) << timed.err();
+    EXPECT_NE(timed.err().find("chirolink: standard output: stalled"), std::string::npos);
+    ::close(out[0]);
+}
+
 TEST(Chirolink, RecordStoppedByAFullFileKeepsWholeRowsAndFails) {
     GloveEmulator glove;
     const auto file = uniqueLinkPath("full") + ".csv";
@@ -384,18 +431,24 @@ std::size_t countOf(const std::string& text, const std::string& what) {
 TEST(Chirolink, RecordSaysWhenAGloveIsGoneAndBackAndSumsUpEachGlove) {
     GloveEmulator left;
     GloveEmulator right(uniqueLinkPath("unplugged"));
+    GloveEmulator late;  // answers the hello, but its first frame only after 2 s
+    late.dropReplyEvery(1);
     const auto file = uniqueLinkPath("gone") + ".csv";
-    Process record(CHIROLINK_PROGRAM,
-                   {"record", left.path(), right.path(), "-o", file, "--duration", "5"});
+    Process record(CHIROLINK_PROGRAM, {"record", left.path(), right.path(), late.path(), "-o", file,
+                                       "--duration", "5"});
     ASSERT_TRUE(right.waitForFrames(20, 10s));
     std::this_thread::sleep_for(500ms);
     right.unplug();
     std::this_thread::sleep_for(1500ms);
     right.plug();
+    late.dropReplyEvery(0);
     EXPECT_EQ(record.wait(20s), 0) << record.err();
     const auto& err = record.err();
     auto gloves = byGlove(parseCsv(readFile(file)));
-    ASSERT_EQ(gloves.size(), 2u);
+    ASSERT_EQ(gloves.size(), 3u);
+    EXPECT_EQ(countOf(err, late.path() + " has sent no frame yet"), 1u) << err;
+    EXPECT_EQ(countOf(err, late.path() + " sent its first frame"), 1u) << err;
+    EXPECT_EQ(countOf(err, late.path() + " gone") + countOf(err, late.path() + " back"), 0u) << err;
     EXPECT_EQ(countOf(err, left.path() + " gone"), 0u) << err;
     EXPECT_EQ(countOf(err, right.path() + " gone"), 1u) << err;
     EXPECT_EQ(countOf(err, right.path() + " back"), 1u) << err;

@@ -219,7 +219,7 @@ TEST_P(OscStream, EveryFrameArrivesAsDocumented) {
         messages, [&](const auto& got) { return countPath(got, path) >= 100; }, 15s);
     ASSERT_EQ(stream.wait(10s), 0) << stream.err();
     receiver.drain(messages);
-    EXPECT_EQ(stream.err().find("not sent"), std::string::npos) << stream.err();
+    EXPECT_EQ(stream.err().find(" not sent:"), std::string::npos) << stream.err();
 
     ASSERT_GE(countPath(messages, path), 100u);
     if (floats) {
@@ -329,6 +329,16 @@ TEST(OscStreamFailures, ARunInWhichNoMessageCanBeSentIsReportedEachSecondAndExit
     }
     EXPECT_GE(reports, 2u) << run.err;  // once a second, and for the rest at the end
     EXPECT_LE(reports, 4u) << run.err;
+    // The progress counts the frames taken from the glove, and the messages not sent apart.
+    const auto last = run.err.rfind(" s, ");
+    ASSERT_NE(last, std::string::npos) << run.err;
+    std::istringstream progress(run.err.substr(last + 4));
+    std::uint64_t frames = 0, errors = 0, notSent = 0;
+    std::string word[5];
+    progress >> frames >> word[0] >> word[1] >> errors >> word[2] >> notSent >> word[3] >> word[4];
+    EXPECT_EQ(word[0] + word[2] + word[3] + word[4], "frames,errors,notsent") << run.err;
+    EXPECT_GT(frames, 200u) << run.err;
+    EXPECT_EQ(notSent, frames) << run.err;  // every message is refused
     EXPECT_TRUE(run.err.ends_with("chirolink: stream: not one message could be sent\n")) << run.err;
 }
 

@@ -26,14 +26,15 @@ std::string row(const std::string& glove, double at, int first, int checksum = 0
 }
 
 TEST(Recording, ReadsTheChosenGlovesFramesWithOffsetsFromItsFirst) {
-    const std::string text = kHeader + row("\"/dev/a,b\"", 10.5, 1, 9) + row("/dev/c", 11.0, 50) +
-                             row("\"/dev/a,b\"", 10.75, 2, 0xEE);
+    // A port's name may hold a comma, a quote or a line break.
+    const std::string text = kHeader + row("\"/dev/a,\r\nb\"\"\"", 10.5, 1, 9) +
+                             row("/dev/c", 11.0, 50) + row("\"/dev/a,\r\nb\"\"\"", 10.75, 2, 0xEE);
     for (const auto& [glove, offsets, firsts] :
          {std::tuple{std::string{}, std::vector<long>{0, 250}, std::vector<int>{1, 2}},
           std::tuple{std::string{"/dev/c"}, std::vector<long>{0}, std::vector<int>{50}}}) {
         std::istringstream in(text);
         const auto recording = readRecording(in, glove);
-        EXPECT_EQ(recording.glove, glove.empty() ? "/dev/a,b" : glove);
+        EXPECT_EQ(recording.glove, glove.empty() ? "/dev/a,\r\nb\"" : glove);
         ASSERT_EQ(recording.frames.size(), offsets.size()) << glove;
         for (std::size_t i = 0; i < offsets.size(); ++i) {
             EXPECT_EQ(
@@ -60,6 +61,8 @@ TEST(Recording, RejectsWhatIsNotARecordingWithTheLine) {
         {kHeader + row("g", 1.0, 1, -1), "", "line 2: checksum: expected a whole number"},
         {kHeader + row("g", 2.0, 1) + row("g", 1.0, 1), "", "line 3: monotonic_s goes backwards"},
         {kHeader + row("\"g", 1.0, 1), "", "line 2: unterminated quote"},
+        {kHeader + row("\"a\nb\"", 1.0, 1) + row("\"g\n", 1.0, 1), "", "line 4: unterminated"},
+        {kHeader + row("\"a\nb\"", 1.0, 1) + "x,1\n", "", "line 4: expected 13 fields, got 2"},
         {kHeader, "", "no frames"},
         {kHeader + row("g", 1.0, 1), "h", "no frames of glove 'h'"},
         {kHeader + row("g", 1.0, 1) + row("\"a,b\"", 1.1, 1) + row("g", 1.2, 1), "h",

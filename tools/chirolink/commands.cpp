@@ -42,8 +42,10 @@ int stream(const Options& options, Console& console) {
     };
     auto report = [&] {
         const auto links = totals(gloves);
-        progress.update(Clock::now(), sum(&OscSender::framesSent),
-                        links.badChecksums + links.lostReplies + sum(&OscSender::failures));
+        // The gloves' own rate, whether or not the messages got away.
+        progress.update(Clock::now(), sum(&OscSender::framesTaken),
+                        links.badChecksums + links.lostReplies,
+                        {{sum(&OscSender::failures), "not sent"}});
     };
     FailureReport failures;
     auto reportFailures = [&] {

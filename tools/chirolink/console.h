@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -32,6 +33,12 @@ public:
     bool waitUntil(Clock::time_point until);
     // True once after each change of the terminal's size.
     bool resized();
+    // Whether a stop was requested (as waitUntil or waitForOutput found).
+    bool stopRequested() const;
+    // Waits until the output `handle` (an OutputFile's) can take more bytes, a stop request or
+    // `until`. On Windows a write that blocks is cancelled on a stop request instead, and this
+    // waits for the stop or `until` only.
+    void waitForOutput(std::intptr_t handle, Clock::time_point until);
 
     static bool isTerminal(Stream stream);
     // The size of the terminal `stream` writes to; nullopt when it is none or does not say.

@@ -68,6 +68,18 @@ bool Console::waitUntil(Clock::time_point until) {
     return state_->stopped;
 }
 
+bool Console::stopRequested() const {
+    return state_->stopped;
+}
+
+// A stream's write waits for its writer thread itself (output_file_win32.cpp): this only takes
+// a stop request.
+void Console::waitForOutput(std::intptr_t, Clock::time_point) {
+    if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
+        state_->stopped = true;
+    }
+}
+
 bool Console::resized() {
     const auto now = size(Stream::output);
     const bool changed =

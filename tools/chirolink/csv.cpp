@@ -9,6 +9,37 @@
 
 namespace chirolink::cli {
 
+namespace {
+
+// What a pipe takes whole or not at all (PIPE_BUF on Linux).
+constexpr std::size_t kPiece = 4096;
+
+// How long a stream that takes nothing more is waited for once a stop is requested.
+constexpr auto kGrace = std::chrono::seconds(1);
+
+// How often a FIFO is tried for a reader.
+constexpr auto kReaderPoll = std::chrono::milliseconds(100);
+
+// The length of the whole rows from `from` on that fit in kPiece bytes; a longer first row
+// whole. A line end in quotes (in a port's name) ends no row.
+std::size_t piece(const std::string& rows, std::size_t from) {
+    std::size_t length = 0;
+    bool quoted = false;
+    for (std::size_t i = from; i < rows.size(); ++i) {
+        if (rows[i] == '"') {
+            quoted = !quoted;
+        } else if (rows[i] == '\n' && !quoted) {
+            if (i + 1 - from > kPiece) {
+                return length > 0 ? length : i + 1 - from;
+            }
+            length = i + 1 - from;
+        }
+    }
+    return length > 0 ? length : rows.size() - from;
+}
+
+}  // namespace
+
 std::string csvField(std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
         return std::string(text);
@@ -61,7 +92,8 @@ std::string CsvFile::failure() const {
     return name_ + ": " + file_.error();
 }
 
-std::string CsvFile::open(const std::string& path, bool overwrite) {
+std::string CsvFile::open(const std::string& path, bool overwrite, Console& console) {
+    console_ = &console;
     path_ = path;
     name_ = path == "-" ? "standard output" : path;
     if (path == "-") {
@@ -76,8 +108,13 @@ std::string CsvFile::open(const std::string& path, bool overwrite) {
         case OutputFile::Created::exists:
             break;
     }
-    if (!file_.openExisting(path)) {
-        return failure();
+    while (!file_.openExisting(path)) {
+        if (!file_.noReader()) {
+            return failure();
+        }
+        if (console.waitUntil(Clock::now() + kReaderPoll)) {
+            return path + ": no reader came before the stop";
+        }
     }
     // A pipe or a device (/dev/stdout, a FIFO, CON) holds no rows that --force would protect.
     if (file_.regular() && !overwrite) {
@@ -99,23 +136,43 @@ std::string CsvFile::begin(bool calibrated) {
     return write(header);
 }
 
-std::string CsvFile::write(const std::string& rows) {
+std::string CsvFile::write(const std::string& rows, std::size_t* taken) {
     std::size_t done = 0;
-    while (done < rows.size()) {
-        const auto n = file_.write(rows.data() + done, rows.size() - done,
-                                   size_ + static_cast<long long>(done));
-        if (n < 0) {
-            const auto error = failure();
-            if (file_.regular()) {
-                // Whatever part of the rows made it would end the file in half a row.
-                file_.truncate(size_);
-            }
-            return error;
+    constexpr auto kNever = Clock::time_point::max();
+    auto giveUpAt = kNever;  // set once a stop is requested or the end has come
+    std::string error;
+    while (error.empty() && done < rows.size()) {
+        const auto size = file_.regular() ? rows.size() - done : piece(rows, done);
+        const auto n = file_.write(rows.data() + done, size, size_ + static_cast<long long>(done));
+        if (n >= 0) {
+            done += static_cast<std::size_t>(n);
+            giveUpAt = kNever;  // it still reads
+            continue;
         }
-        done += static_cast<std::size_t>(n);
+        if (!file_.full()) {
+            error = failure();
+            break;
+        }
+        const auto now = Clock::now();
+        if (giveUpAt == kNever && (console_->stopRequested() || now >= end_)) {
+            giveUpAt = now + kGrace;
+        }
+        if (now >= giveUpAt) {
+            error = name_ + ": stalled: nobody takes the rows";
+            break;
+        }
+        console_->waitForOutput(file_.handle(), giveUpAt == kNever ? end_ : giveUpAt);
     }
-    size_ += static_cast<long long>(rows.size());
-    return {};
+    if (!error.empty() && file_.regular()) {
+        // Whatever part of the rows made it would end the file in half a row.
+        file_.truncate(size_);
+        done = 0;
+    }
+    size_ += static_cast<long long>(done);
+    if (taken != nullptr) {
+        *taken = done;
+    }
+    return error;
 }
 
 std::string CsvFile::close() {

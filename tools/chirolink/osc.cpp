@@ -97,6 +97,7 @@ OscSender::OscSender(const UdpTarget& target, int n, OscFormat format,
     : n_(n), format_(format), calibration_(calibration), udp_(target) {}
 
 bool OscSender::sendFrame(const StampedFrame& frame) {
+    framesTaken_.fetch_add(1, std::memory_order_relaxed);
     const OscMessage message =
         frameMessage(n_, frame, format_, calibration_ ? &*calibration_ : nullptr);
     const std::lock_guard lock(mutex_);

@@ -62,6 +62,8 @@ public:
     /// from the last state sent. A stopped link sends nothing.
     void sendState(LinkState state);
 
+    /// Frames given to sendFrame, sent or not.
+    std::uint64_t framesTaken() const { return framesTaken_.load(std::memory_order_relaxed); }
     /// Frame messages sent.
     std::uint64_t framesSent() const { return framesSent_.load(std::memory_order_relaxed); }
     /// Messages of any kind that could not be sent.
@@ -79,6 +81,7 @@ private:
     mutable std::mutex mutex_;
     UdpSender udp_;          // under mutex_
     std::string lastState_;  // under mutex_: the state last sent, empty before the first
+    std::atomic<std::uint64_t> framesTaken_{0};
     std::atomic<std::uint64_t> framesSent_{0};
     std::atomic<std::uint64_t> failures_{0};
 };

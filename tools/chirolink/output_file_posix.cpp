@@ -17,6 +17,11 @@ bool isRegular(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool isPipe(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -24,9 +29,24 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::openStandardOutput() {
-    handle_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    error_ = static_cast<unsigned long>(errno);
     regular_ = false;  // written from where it stands, whatever it is
+    // A pipe is written without blocking, so that a reader that stops reading cannot keep the
+    // program from ending. Opened again, the pipe gets a description of this program's own
+    // that the flag can be set on; failing that, the shared one gets it until the end.
+    if (isPipe(STDOUT_FILENO)) {
+        handle_ = ::open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (handle_ < 0) {
+            handle_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+            const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+            if (handle_ >= 0 && flags >= 0 && (flags & O_NONBLOCK) == 0 &&
+                ::fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == 0) {
+                restoreFlags_ = flags;
+            }
+        }
+    } else {
+        handle_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    }
+    error_ = static_cast<unsigned long>(errno);
     // A reader that goes away (record -o - | head) fails the write with EPIPE instead of
     // killing the program before it has stopped the gloves.
     std::signal(SIGPIPE, SIG_IGN);
@@ -44,7 +64,9 @@ OutputFile::Created OutputFile::create(const std::string& path) {
 }
 
 bool OutputFile::openExisting(const std::string& path) {
-    handle_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    // Not blocking: a FIFO without a reader fails with ENXIO instead of waiting for one, and
+    // a full one fails the write with EAGAIN.
+    handle_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     error_ = static_cast<unsigned long>(errno);
     if (handle_ < 0) {
         return false;
@@ -56,8 +78,16 @@ bool OutputFile::openExisting(const std::string& path) {
     return true;
 }
 
+bool OutputFile::noReader() const {
+    return error_ == ENXIO;
+}
+
 bool OutputFile::regular() const {
     return regular_;
+}
+
+bool OutputFile::full() const {
+    return error_ == EAGAIN || error_ == EWOULDBLOCK;
 }
 
 long long OutputFile::write(const char* data, std::size_t size, long long offset) {
@@ -91,6 +121,10 @@ bool OutputFile::close() {
     const bool ok = ::close(static_cast<int>(handle_)) == 0;
     error_ = static_cast<unsigned long>(errno);
     handle_ = -1;
+    if (restoreFlags_ >= 0) {
+        ::fcntl(STDOUT_FILENO, F_SETFL, restoreFlags_);
+        restoreFlags_ = -1;
+    }
     return ok;
 }
 

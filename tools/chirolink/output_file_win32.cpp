@@ -1,10 +1,60 @@
+// The output file on Windows. A stream (a pipe, the console, a device) is written by a thread
+// of its own, one piece at a time, so that the command's thread is never stuck in a write to a
+// pipe whose reader stopped reading: write() waits for that thread 100 ms at most and
+// otherwise says the output is full, the piece still on its way. A writer thread that is stuck
+// when the file is closed is left behind, to end with the process.
 #include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "output_file.h"
 
 namespace chirolink::cli {
 
+struct OutputFile::Writer {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::mutex mutex;
+    std::condition_variable changed;
+    // Under mutex:
+    std::string piece;      // what the thread is to write, or is writing
+    bool waiting = false;   // a piece is handed over, its result not taken yet
+    bool finished = false;  // the piece is written (or failed)
+    bool quit = false;
+    DWORD written = 0;
+    DWORD error = 0;
+    bool ok = false;
+
+    // The writer thread's loop.
+    void run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return quit || (waiting && !finished); });
+            if (quit) {
+                return;
+            }
+            const std::string data = piece;
+            lock.unlock();
+            DWORD n = 0;
+            const bool success =
+                WriteFile(handle, data.data(), static_cast<DWORD>(data.size()), &n, nullptr) != 0;
+            const DWORD why = GetLastError();
+            lock.lock();
+            ok = success;
+            written = n;
+            error = why;
+            finished = true;
+            changed.notify_all();
+        }
+    }
+};
+
 namespace {
+
+// error_ of a write whose piece is still on its way.
+constexpr unsigned long kStillWriting = WAIT_TIMEOUT;
 
 HANDLE handleOf(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
@@ -59,11 +109,42 @@ bool OutputFile::openExisting(const std::string& path) {
     return true;
 }
 
+// A named pipe without a server is refused at once rather than waited for.
+bool OutputFile::noReader() const {
+    return false;
+}
+
 bool OutputFile::regular() const {
     return regular_;
 }
 
+bool OutputFile::full() const {
+    return error_ == kStillWriting;
+}
+
 long long OutputFile::write(const char* data, std::size_t size, long long offset) {
+    if (!regular_) {
+        if (!writer_) {
+            writer_ = std::make_shared<Writer>();
+            writer_->handle = handleOf(handle_);
+            std::thread([writer = writer_] { writer->run(); }).detach();
+        }
+        Writer& w = *writer_;
+        std::unique_lock lock(w.mutex);
+        if (!w.waiting) {  // else the same bytes again: the piece on its way is theirs
+            w.piece.assign(data, size > 0x40000000 ? 0x40000000 : size);
+            w.waiting = true;
+            w.finished = false;
+            w.changed.notify_all();
+        }
+        if (!w.changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return w.finished; })) {
+            error_ = kStillWriting;
+            return -1;
+        }
+        w.waiting = false;
+        error_ = w.ok && w.written == 0 && !w.piece.empty() ? ERROR_DISK_FULL : w.error;
+        return w.ok && (w.written > 0 || w.piece.empty()) ? static_cast<long long>(w.written) : -1;
+    }
     const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
     DWORD written = 0;
     OVERLAPPED at{};
@@ -91,6 +172,18 @@ bool OutputFile::flush() {
 
 bool OutputFile::close() {
     if (handle_ == -1) {
+        return true;
+    }
+    bool stuck = false;
+    if (writer_) {
+        const std::lock_guard lock(writer_->mutex);
+        writer_->quit = true;
+        writer_->changed.notify_all();
+        stuck = writer_->waiting && !writer_->finished;
+    }
+    writer_.reset();
+    if (stuck) {
+        handle_ = -1;  // still in use by the thread, and left open for it
         return true;
     }
     const bool ok = CloseHandle(handleOf(handle_)) != 0;

@@ -13,7 +13,7 @@ int record(const Options& options, Console& console) {
         return 1;
     }
     CsvFile file;
-    if (const auto error = file.open(options.output, options.force); !error.empty()) {
+    if (const auto error = file.open(options.output, options.force, console); !error.empty()) {
         complain(error);
         return 1;
     }
@@ -38,9 +38,12 @@ int record(const Options& options, Console& console) {
     auto report = [&] {
         const auto sum = totals(gloves);
         progress.update(Clock::now(), recorder.written(), sum.badChecksums + sum.lostReplies,
-                        recorder.missed());
+                        {{recorder.missed(), "missed"}});
     };
     const auto deadline = deadlineOf(options.duration, Clock::now());
+    if (deadline) {
+        file.endBy(*deadline);
+    }
     auto nextReport = Clock::now() + progress.interval();
     while (error.empty() && carryOn(console, milliseconds(250), deadline)) {
         write(false);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace chirolink::cli {
 
@@ -49,8 +50,10 @@ void Recorder::watch(Source& source, Clock::time_point now, std::vector<std::str
     if (!source.gone && source.link->running() &&
         (source.link->state() == LinkState::reopening || now - last > kSilence)) {
         source.gone = true;
-        news.push_back("record " + at(now) + ": " + source.port + " gone after frame " +
-                       std::to_string(source.newest.sequence));
+        news.push_back("record " + at(now) + ": " + source.port +
+                       (source.newest.sequence == 0
+                            ? std::string(" has sent no frame yet")
+                            : " gone after frame " + std::to_string(source.newest.sequence)));
     }
 }
 
@@ -60,7 +63,11 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         // Everything the link published before it lost the glove is in the queue by now, so the
         // state is looked at after the queue is emptied.
         while (const auto frame = source.queue->next(std::chrono::milliseconds(0))) {
-            if (source.gone) {
+            if (source.gone && source.newest.sequence == 0) {
+                source.gone = false;
+                news.push_back("record " + at(frame->monotonic) + ": " + source.port +
+                               " sent its first frame");
+            } else if (source.gone) {
                 source.gone = false;
                 news.push_back("record " + at(frame->monotonic) + ": " + source.port +
                                " back with frame " + std::to_string(frame->sequence) + ", " +
@@ -82,6 +89,7 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         }
     }
     std::vector<std::uint64_t> counts(sources_.size());
+    std::vector<std::pair<std::size_t, std::size_t>> ends;  // each row's end in rows_, its source
     for (;;) {
         std::size_t first = sources_.size();
         for (std::size_t i = 0; i < sources_.size(); ++i) {
@@ -98,6 +106,7 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         auto& source = sources_[first];
         const auto& frame = source.waiting.front();
         appendRow(rows_, source.name, frame, source.calibration ? &*source.calibration : nullptr);
+        ends.emplace_back(rows_.size(), first);
         if (source.rows + counts[first] > 0) {
             source.longestGap = std::max(source.longestGap, frame.monotonic - source.lastRow);
         }
@@ -106,10 +115,14 @@ std::string Recorder::write(bool everything, std::vector<std::string>& news) {
         source.waiting.pop_front();
     }
     if (error_.empty() && !rows_.empty()) {
-        error_ = file_.write(rows_);
-        for (std::size_t i = 0; error_.empty() && i < sources_.size(); ++i) {
-            sources_[i].rows += counts[i];
-            written_ += counts[i];
+        std::size_t taken = 0;
+        error_ = file_.write(rows_, &taken);
+        // A stream that failed may have taken some of the rows.
+        for (const auto& [end, i] : ends) {
+            if (end <= taken) {
+                ++sources_[i].rows;
+                ++written_;
+            }
         }
     }
     rows_.clear();

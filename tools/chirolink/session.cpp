@@ -83,14 +83,14 @@ Clock::duration ProgressLine::interval() const {
 }
 
 void ProgressLine::update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors,
-                          std::optional<std::uint64_t> missed) {
+                          std::initializer_list<Apart> apart) {
     const double elapsed = std::chrono::duration<double>(now - started_).count();
     const double rate = elapsed > 0 ? static_cast<double>(frames) / elapsed : 0.0;
     std::string line = "chirolink: " + command_ + " " + formatSeconds(elapsed) + " s, " +
                        std::to_string(frames) + " frames, " + formatSeconds(rate) + "/s, " +
                        std::to_string(errors) + " errors";
-    if (missed) {
-        line += ", " + std::to_string(*missed) + " missed";
+    for (const auto& [count, what] : apart) {
+        line += ", " + std::to_string(count) + " " + what;
     }
     if (const auto size = Console::size(Stream::error); terminal_ && size) {
         // Wider than the terminal, it would wrap and the carriage return would not reach back.

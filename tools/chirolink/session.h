@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,9 +57,14 @@ public:
     explicit ProgressLine(std::string command);
     // How long to wait before the next update.
     Clock::duration interval() const;
-    // `missed`: frames dropped because the reader fell behind, when the command counts them.
+    // A count shown after the errors, as ", 12 missed".
+    struct Apart {
+        std::uint64_t count;
+        const char* what;
+    };
+    // `frames`: frames taken from the gloves; `errors`: checksum errors and lost replies.
     void update(Clock::time_point now, std::uint64_t frames, std::uint64_t errors,
-                std::optional<std::uint64_t> missed = std::nullopt);
+                std::initializer_list<Apart> apart = {});
     // Prints `line` after "chirolink: " on a line of its own; on a terminal the progress line
     // makes way for it and comes back with the next update.
     void note(const std::string& line);
