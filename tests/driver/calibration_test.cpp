@@ -16,23 +16,6 @@
 namespace chirolink::testing {
 namespace {
 
-// The example every program that writes the file is to follow, byte for byte.
-constexpr const char* kExample = R"({
-  "format": "chirolink-calibration",
-  "version": 1,
-  "hand": "right",
-  "channels": {
-    "finger1": {"low": 41, "high": 190},
-    "finger2": {"low": 212, "high": 35},
-    "finger3": {"low": 38, "high": 201},
-    "finger4": {"low": 44, "high": 187},
-    "finger5": {"low": 50, "high": 176},
-    "roll":    {"low": 20, "high": 235},
-    "pitch":   {"low": 31, "high": 222}
-  }
-}
-)";
-
 constexpr chirolink_calibration kExampleCalibration = {
     {41, 212, 38, 44, 50, 20, 31}, {190, 35, 201, 187, 176, 235, 222}, CHIROLINK_HAND_RIGHT, 0};
 
@@ -42,6 +25,10 @@ std::string contents(const std::string& path) {
     text << in.rdbuf();
     return text.str();
 }
+
+// The example every program that writes the file is to follow, byte for byte; the Python tests
+// read the same file.
+const std::string kExample = contents(CHIROLINK_CALIBRATION_EXAMPLE);
 
 void put(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -152,7 +139,7 @@ TEST(CalibrationFile, EveryRefusalNamesItsLine) {
     auto loaded = load(dir / "large.json");
     EXPECT_EQ(loaded.result, CHIROLINK_ERR_FORMAT);
     // The example's 14 lines, then a line feed a byte: byte 65537 begins the line after.
-    const auto crossing = 14 + 1 + 64 * 1024 - std::strlen(kExample);
+    const auto crossing = 14 + 1 + 64 * 1024 - kExample.size();
     EXPECT_EQ(loaded.message, "line " + std::to_string(crossing) + ": the file is over 64 KiB");
 
     loaded = load(dir / "none.json");

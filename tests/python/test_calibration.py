@@ -14,21 +14,11 @@ import chirolink
 from chirolink import plot
 from emulated import Emulator
 
-EXAMPLE = """{
-  "format": "chirolink-calibration",
-  "version": 1,
-  "hand": "right",
-  "channels": {
-    "finger1": {"low": 41, "high": 190},
-    "finger2": {"low": 212, "high": 35},
-    "finger3": {"low": 38, "high": 201},
-    "finger4": {"low": 44, "high": 187},
-    "finger5": {"low": 50, "high": 176},
-    "roll":    {"low": 20, "high": 235},
-    "pitch":   {"low": 31, "high": 222}
-  }
-}
-"""
+# The example every program that writes the file is to follow, byte for byte (the C++ tests
+# read the same file).
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib",
+                       "calibration-example.json"), encoding="utf-8") as _example:
+    EXAMPLE = _example.read()
 
 
 def single(x):
