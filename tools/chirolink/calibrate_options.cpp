@@ -8,30 +8,6 @@
 
 namespace chirolink::cli {
 
-const char* const kCalibrateUsage =
-    "usage: chirolink calibrate PORT -o FILE.json [--seconds S] [--hand left|right]\n"
-    "                           [--invert CHANNEL,...] [--force]\n"
-    "       chirolink calibrate --from RECORDING.csv [--glove NAME] -o FILE.json ...\n"
-    "\n"
-    "Captures the range of each of the glove's seven sensors into a calibration file, which\n"
-    "show, record and stream take with --calibration to give values from 0 (open, flat hand)\n"
-    "to 1 (fist). For S seconds open and close the hand fully a few times and move the wrist\n"
-    "through its range; each channel's range so far is drawn live (a line a second when\n"
-    "standard output is not a terminal). The command runs for S seconds and ends; it waits\n"
-    "for no key. Of the frames with a good checksum, the extreme 1 % at each end of each\n"
-    "channel is left out, so that a glitch does not widen the range. A channel that moved\n"
-    "less than 16 is named in a warning; the file is still written.\n"
-    "\n"
-    "  -o, --output FILE.json  the calibration to write; an existing file only with --force\n"
-    "  --seconds S             how long to capture (10 by default)\n"
-    "  --hand left|right       which hand the glove is on, kept in the file\n"
-    "  --invert CHANNEL,...    swap low and high of these channels (finger1 .. finger5, roll,\n"
-    "                          pitch): a sensor whose value falls as it bends\n"
-    "  --from RECORDING.csv    the frames of a recording of chirolink record instead of a PORT\n"
-    "  --glove NAME            the glove in the recording (its glove column), when it holds\n"
-    "                          several\n"
-    "  --force                 overwrite FILE.json\n";
-
 namespace {
 
 double parseSeconds(std::string_view text) {

@@ -54,6 +54,5 @@ bool takeCalibrationOption(std::string_view arg, const std::function<std::string
                            Options& options);
 // The rules among those options, once all are read. Throws UsageError.
 void checkCalibrationOptions(Options& options);
-extern const char* const kCalibrateUsage;
 
 }  // namespace chirolink::cli
