@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "hello.h"
 #include "link_registry.h"
 #include "link_state.h"
 #include "port_probe.h"
@@ -48,36 +47,11 @@ void stopLink(GloveLink::State& link, GloveLink::State::Control& control, Stop h
     control.acquisition.reset();
 }
 
-// Closes a port that turned out not to be a glove, with its settings put back as found.
-void giveBack(platform::Handle port, const platform::SavedSettings& saved) {
-    platform::restoreSettings(port, saved);
-    platform::closePort(port, saved);
-}
-
 void runAcquisition(void* acquisition) {
     acquire(*static_cast<const Acquisition*>(acquisition));
 }
 
 }  // namespace
-
-StartResult startResultFor(platform::OpenFailure failure) {
-    switch (failure) {
-        case platform::OpenFailure::badName:
-            return StartResult::badName;
-        case platform::OpenFailure::missing:
-            return StartResult::missing;
-        case platform::OpenFailure::notATerminal:
-            return StartResult::notATerminal;
-        case platform::OpenFailure::busy:
-            return StartResult::busy;
-        case platform::OpenFailure::denied:
-            return StartResult::denied;
-        case platform::OpenFailure::none:
-        case platform::OpenFailure::other:
-            break;
-    }
-    return StartResult::failed;
-}
 
 const char* describe(StartResult result) {
     switch (result) {
@@ -122,19 +96,12 @@ StartResult GloveLink::start(const char* port) {
     if (control->ended) {
         return StartResult::failed;
     }
-    if (port == nullptr || *port == '\0' || std::char_traits<char>::length(port) >= 4096) {
-        return StartResult::badName;
+    const Greeted greeted = greet(port, *link.sample);
+    if (greeted.result != StartResult::started) {
+        return greeted.result;
     }
-    platform::OpenFailure failure = platform::OpenFailure::none;
-    const platform::Handle handle = platform::openPort(port, &failure);
-    if (handle == kNoHandle) {
-        return startResultFor(failure);
-    }
-    const platform::SavedSettings saved = platform::configurePort(handle);
-    if (!handshake(*link.sample, handle)) {
-        giveBack(handle, saved);
-        return StartResult::noAnswer;
-    }
+    const platform::Handle handle = greeted.handle;
+    const platform::SavedSettings& saved = greeted.saved;
     std::unique_ptr<Acquisition> acquisition;
     if (platform::createWakeup(control->wakeup)) {
         try {
