@@ -33,7 +33,7 @@ std::string readText(const std::string& path) {
 // A recording of `chirolink record` at 100 frames a second: the hand held open for a second,
 // closed over half a second, held as a fist for a second, opened again. finger2's sensor
 // falls as it bends, roll hardly moves. Two wild frames (all 0, all 255) and one frame with a
-// bad checksum lie in it; a second glove "other" has a few frames too.
+// bad checksum lie in it; a second glove, whose name holds a line break, has a few frames too.
 std::string handRecording() {
     std::ostringstream csv;
     csv << "glove,sequence,monotonic_s,wall_time,finger1,finger2,finger3,finger4,finger5,roll,"
@@ -62,7 +62,7 @@ std::string handRecording() {
         }
         row("glove", n, n == 60 ? low : n == 200 ? high : values, n != 120);
         if (n % 100 == 0) {
-            row("other", n, values, true);
+            row("\"oth\ner\"", n, values, true);  // a name with a line break, quoted
         }
     }
     return csv.str();
@@ -124,7 +124,7 @@ TEST(Calibrate, TakesTheRangesOfAReplayedGloveLeavingTheWildFramesOut) {
         runToEnd(CHIROLINK_PROGRAM, {"calibrate", "--from", recording, "-o", output + ".2"});
     EXPECT_EQ(several.status, 1);
     EXPECT_EQ(several.err, "chirolink: " + recording +
-                               ": holds the gloves glove, other; choose one with --glove\n");
+                               ": holds the gloves glove, oth\ner; choose one with --glove\n");
     replay.signal(SIGTERM);
     replay.wait(5s);
     ::unlink(recording.c_str());

@@ -1,5 +1,7 @@
 #include "recording_reader.h"
 
+#include "csv_records.h"
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -8,32 +10,6 @@
 namespace chirolink::cli {
 
 namespace {
-
-// The fields of one CSV row, with quoted fields unquoted.
-std::vector<std::string> fieldsOf(std::string_view row) {
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        const char c = row[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
-                fields.back() += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                fields.back() += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            fields.emplace_back();
-        } else if (c != '\r') {
-            fields.back() += c;
-        }
-    }
-    return fields;
-}
 
 bool number(const std::string& text, unsigned& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -52,16 +28,25 @@ RecordedFrames readRecording(const std::string& path, const std::string& glove) 
     const char* names[] = {"glove",   "finger1", "finger2", "finger3",    "finger4",
                            "finger5", "roll",    "pitch",   "checksum_ok"};
     std::array<std::size_t, 9> column{};
+    csv::RecordReader reader(in);
     std::string row;
+    std::vector<std::string> fields;
     std::size_t line = 0;
     auto fail = [&](const std::string& what) {
         recorded.error = path + ": line " + std::to_string(line) + ": " + what;
         recorded.good.clear();
         return recorded;
     };
-    while (std::getline(in, row)) {
-        ++line;
-        const auto fields = fieldsOf(row);
+    for (;;) {
+        try {
+            if (!reader.next(row, fields)) {
+                break;
+            }
+        } catch (const csv::UnterminatedQuote& open) {
+            line = open.line;
+            return fail("unterminated quote");
+        }
+        line = reader.line();
         if (line == 1) {
             for (std::size_t i = 0; i < column.size(); ++i) {
                 const auto at = std::find(fields.begin(), fields.end(), names[i]);
@@ -73,7 +58,7 @@ RecordedFrames readRecording(const std::string& path, const std::string& glove) 
             }
             continue;
         }
-        if (row.empty() || row == "\r") {
+        if (row.empty()) {
             continue;
         }
         if (fields.size() <= *std::max_element(column.begin(), column.end())) {

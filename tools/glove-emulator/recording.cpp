@@ -1,5 +1,7 @@
 #include "recording.h"
 
+#include "csv_records.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -19,75 +21,6 @@ constexpr std::size_t kFirstValue = 4;  // finger1; the checksum byte follows pi
 [[noreturn]] void fail(std::size_t line, const std::string& what) {
     throw RecordingError("line " + std::to_string(line) + ": " + what);
 }
-
-// Reads a recording record by record. A quoted field may hold commas, doubled quotes and line
-// ends, so a record may take more than one line of the file.
-class RecordReader {
-public:
-    explicit RecordReader(std::istream& in) : in_(in) {}
-
-    // The next record: its text (without its line end) and its fields. False at the end.
-    bool next(std::string& text, std::vector<std::string>& fields) {
-        std::string physical;
-        if (!std::getline(in_, physical)) {
-            return false;
-        }
-        start_ = ++read_;
-        text.clear();
-        fields.assign(1, {});
-        bool quoted = false;
-        for (;;) {
-            split(physical, quoted, fields);
-            text += physical;
-            if (!quoted) {
-                break;
-            }
-            if (!std::getline(in_, physical)) {
-                fail(start_, "unterminated quote");
-            }
-            ++read_;
-            text += '\n';
-            fields.back() += '\n';
-        }
-        if (!text.empty() && text.back() == '\r') {  // a file with CR LF line ends
-            text.pop_back();
-            fields.back().pop_back();
-        }
-        return true;
-    }
-
-    // The line the last record starts on.
-    std::size_t line() const { return start_; }
-
-private:
-    // Adds the characters of one line to `fields`; `quoted` says whether a quoted field is open,
-    // before and after.
-    static void split(std::string_view row, bool& quoted, std::vector<std::string>& fields) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            const char c = row[i];
-            if (quoted) {
-                if (c != '"') {
-                    fields.back() += c;
-                } else if (i + 1 < row.size() && row[i + 1] == '"') {
-                    fields.back() += '"';
-                    ++i;
-                } else {
-                    quoted = false;
-                }
-            } else if (c == '"' && fields.back().empty()) {
-                quoted = true;
-            } else if (c == ',') {
-                fields.emplace_back();
-            } else {
-                fields.back() += c;
-            }
-        }
-    }
-
-    std::istream& in_;
-    std::size_t read_ = 0;   // lines read
-    std::size_t start_ = 0;  // the line the last record starts on
-};
 
 unsigned long parseUnsigned(const std::string& text, unsigned long max, const char* name,
                             std::size_t line) {
@@ -116,13 +49,20 @@ Recording readRecording(std::istream& in, const std::string& glove) {
     static constexpr const char* kValueNames[] = {"finger1", "finger2", "finger3", "finger4",
                                                   "finger5", "roll",    "pitch",   "checksum"};
     Recording recording{glove, {}};
-    RecordReader reader(in);
+    csv::RecordReader reader(in);
     std::string row;
     std::vector<std::string> fields;
     double first = 0;
     double previous = 0;
     std::vector<std::string> gloves;  // every glove in the file, in the order they first come
-    while (reader.next(row, fields)) {
+    const auto next = [&] {
+        try {
+            return reader.next(row, fields);
+        } catch (const csv::UnterminatedQuote& open) {
+            fail(open.line, "unterminated quote");
+        }
+    };
+    while (next()) {
         const auto line = reader.line();
         if (line == 1) {
             if (row != kHeader) {
